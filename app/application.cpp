@@ -1,0 +1,159 @@
+#include "app/application.h"
+
+#include <unistd.h>
+#include <wx/image.h>
+#include <wx/snglinst.h>
+#include <wx/utils.h>
+
+#include <cstdio>
+
+#include "core/console.h"
+#include "core/engine.h"
+#include "core/global_settings.h"
+#include "core/language.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/process.h"
+#include "core/settings.h"
+#include "core/sound.h"
+
+#ifndef TAVEL_VERSION_TEXT
+#define TAVEL_VERSION_TEXT "0.1"
+#endif
+
+const char* dvrVersionText() { return TAVEL_VERSION_TEXT; }
+
+dvrApplication::dvrApplication() = default;
+
+dvrApplication::~dvrApplication() = default;
+
+bool dvrApplication::initialise(dvrStartupUi& ui, bool headless) {
+  // 1. The base directory is the working directory.
+  dvrLogClose();
+  char cwd[4096];
+  dvrSetBaseDirectory(getcwd(cwd, sizeof cwd) ? cwd : ".");
+
+  // 2. The interface language, from the locale line of the settings file.
+  dvrSwitchLanguage(dvrScanSettingsLanguage(dvrGetPath(dvrPATH_SETTINGS) + "/settings.tvl"));
+
+  // 3. Directories.
+  for (int key : {dvrPATH_LOG, dvrPATH_SETTINGS, dvrPATH_GALLERY, dvrPATH_LAYOUTS}) {
+    std::string dir = dvrGetPath(key);
+    if (!dvrMakeDirectory(dir))
+      dvrLogMessage(dvrTr("Directory '%s' couldn't be created").c_str(), dir.c_str());
+  }
+
+  // 4. The log file.
+  if (!dvrLogOpen(dvrGetPath(dvrPATH_LOG) + "/tavel.log"))
+    dvrLogError("%s", dvrTr("Log file could not be opened!").c_str());
+  dvrLogInstallToolkitTarget();
+
+  // 5. One instance per user.
+  instance_ = std::make_unique<wxSingleInstanceChecker>();
+  if (instance_->Create("DVR-" + wxGetUserId()) && instance_->IsAnotherRunning()) {
+    std::string text = dvrTr("Another program instance is already running, aborting.");
+    ui.errorBox(text);
+    dvrLogClose();
+    instance_.reset();
+    return false;
+  }
+
+  // 6. Image formats.
+  wxInitAllImageHandlers();
+
+  // 7, 8: the joystick and the software watchdog thread join with the
+  // camera windows and the watchdog.
+  startupSequence(ui, headless);
+  return true;
+}
+
+void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
+  dvrProcessObjects& p = dvrProcess();
+  ui.beginProgress(dvrTr("Starting up..."));
+  sound_ = dvrMakeAudioPlayer();
+  p.sound = sound_.get();
+  dvrInstallSignalHandlers();
+  p.quitting = false;
+
+  ui.progress(5, dvrTr("Starting console services..."));
+  console_ = std::make_unique<dvrConsole>();
+  p.console = console_.get();
+
+  ui.progress(5, dvrTr("Starting the core engine..."));
+  core_ = std::make_unique<dvrCore>();
+  p.core = core_.get();
+
+  ui.progress(5, dvrTr("Initializing default objects..."));
+  globals_ = std::make_unique<dvrSettingSet>();
+  p.globals = globals_.get();
+
+  ui.progress(20, dvrTr("Initializing settings..."));
+  dvrDeclareGlobalSettings(*globals_);
+
+  ui.progress(40, dvrTr("Starting database..."));
+
+  ui.progress(50, dvrTr("Starting filesystem..."));
+  if (!dvrFileSize(dvrGetPath(dvrPATH_SETTINGS) + "/tavel.drv")) {
+    dvrLogMessage("%s", dvrTr("No filesystem found, working in passive mode.").c_str());
+    ui.errorBox(dvrTr("No recordings space has been properly set up!Nothing will be recorded!"));
+  }
+
+  ui.progress(60, dvrTr("Starting capture..."));
+  console_->execute("run settings.tvl");
+  console_->execute("start");
+
+  ui.progress(70, dvrTr("Starting user interface..."));
+  dvrLogMessage(dvrTr("%s (%s) started.").c_str(), dvrPRODUCT, dvrVersionText());
+  int startmode = globals_->getInt("startmode");
+  if (startmode == 0) console_->execute("openwindow live");
+  if (startmode == 2) console_->execute("openwindow setup");
+
+  ui.progress(90, dvrTr("Starting watchdog..."));
+
+  ui.progress(100, dvrTr("Ready."));
+  ui.endProgress();
+
+  if (globals_->getInt("firstrun") != 0 && !headless) ui.firstRunWizard();
+  globals_->setInt("firstrun", 0);
+  started_ = true;
+}
+
+void dvrApplication::writePollDie() {
+  if (std::FILE* f = std::fopen(dvrGetPath(dvrPATH_POLL).c_str(), "w")) {
+    std::fputs("die", f);
+    std::fclose(f);
+  }
+}
+
+void dvrApplication::shutdown(dvrStartupUi& ui) {
+  dvrProcessObjects& p = dvrProcess();
+  if (started_) {
+    p.quitting = true;
+    p.shuttingDown = true;
+    writePollDie();
+
+    ui.beginProgress(dvrTr("Shutting down..."));
+    ui.progress(10, dvrTr("Shutting down user interface..."));
+    ui.progress(30, dvrTr("Shutting down capture..."));
+    console_->execute("stop");
+    ui.progress(40, dvrTr("Shutting down program core..."));
+    p.core = nullptr;
+    core_.reset();
+    ui.progress(50, dvrTr("Shutting down file system..."));
+    ui.progress(60, dvrTr("Shutting console services..."));
+    p.console = nullptr;
+    console_.reset();
+    ui.progress(65, dvrTr("Shutting down watchdog..."));
+    ui.progress(70, dvrTr("Cleaning up..."));
+    p.globals = nullptr;
+    ui.progress(80, "");
+    ui.progress(90, "");
+    globals_.reset();
+    ui.endProgress();
+    p.sound = nullptr;
+    sound_.reset();
+    started_ = false;
+  }
+  instance_.reset();
+  dvrLogClose();
+}

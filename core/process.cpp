@@ -1,0 +1,6 @@
+#include "core/process.h"
+
+dvrProcessObjects& dvrProcess() {
+  static dvrProcessObjects objects;
+  return objects;
+}
