@@ -61,8 +61,10 @@ bool dvrApplication::initialise(dvrStartupUi& ui, bool headless) {
   // 6. Image formats.
   wxInitAllImageHandlers();
 
-  // 7, 8: the joystick and the software watchdog thread join with the
-  // camera windows and the watchdog.
+  // 7. The joystick.
+  ui.openInputDevices();
+
+  // 8. The software watchdog thread joins with the watchdog.
   startupSequence(ui, headless);
   return true;
 }

@@ -27,6 +27,8 @@ class dvrStartupUi {
   virtual void endProgress() = 0;
   // A message box titled "Tavel DVR" with an OK button and an error icon.
   virtual void errorBox(const std::string& text) = 0;
+  // Opens joystick 0 when the system has one (windowed only).
+  virtual void openInputDevices() {}
   // The first-run wizard; runs only when firstrun is set.
   virtual void firstRunWizard() = 0;
 };

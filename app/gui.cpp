@@ -3,10 +3,12 @@
 #include <wx/app.h>
 #include <wx/choicdlg.h>
 #include <wx/frame.h>
+#include <wx/joystick.h>
 #include <wx/msgdlg.h>
 #include <wx/progdlg.h>
 #include <wx/statbmp.h>
 #include <wx/timer.h>
+#include <wx/tooltip.h>
 #include <wx/utils.h>
 
 #include <memory>
@@ -52,6 +54,14 @@ class WindowedUi : public dvrStartupUi {
     wxMessageBox(wx(text), dvrPRODUCT, wxOK | wxICON_ERROR);
   }
 
+  void openInputDevices() override {
+    if (wxJoystick::GetNumberJoysticks() > 0) {
+      joystick_ = std::make_unique<wxJoystick>(wxJOYSTICK1);
+      joystick_->SetMovementThreshold(100);
+    }
+  }
+  void closeInputDevices() { joystick_.reset(); }
+
   void firstRunWizard() override {
     dvrConsole* console = dvrProcess().console;
     if (!console) return;
@@ -94,11 +104,13 @@ class WindowedUi : public dvrStartupUi {
  private:
   wxFrame* splash_ = nullptr;
   wxProgressDialog* dialog_ = nullptr;
+  std::unique_ptr<wxJoystick> joystick_;  // joystick 0, when the system has one
 };
 
 class DVR : public wxApp {
  public:
   bool OnInit() override {
+    dvrProcess().onTooltips = [](bool on) { wxToolTip::Enable(on); };
     if (!application_.initialise(ui_, false)) return false;
     // The heartbeat: "refresh" every 20 ms on the main thread. Signals are
     // only recorded by their handlers; the quit they ask for is issued here.
@@ -121,6 +133,8 @@ class DVR : public wxApp {
     heartbeat_.Stop();
     dvrProcess().onQuit = nullptr;
     application_.shutdown(ui_);
+    dvrProcess().onTooltips = nullptr;
+    ui_.closeInputDevices();
     return 0;
   }
 

@@ -123,7 +123,8 @@ dvrConsole::dvrConsole() {
       {"Stop", 0, core([](dvrCore& k, const dvrCommand&) { return k.stop() ? 1 : 0; })},
       {"SaveSettings", 1,
        [](const dvrCommand& c, int) { return dvrSaveSettings(std::string(c.param(1))) ? 1 : 0; }},
-      {"Set", 5, setCommand},
+      // Only Get hands the caller's flag on to the objects.
+      {"Set", 5, [](const dvrCommand& c, int) { return setCommand(c, 0); }},
       {"Get", 3, setCommand},
       {"Refresh", 0, refreshCommand},
       {"Logout", 0, {}},
@@ -217,11 +218,16 @@ bool dvrRunFile(dvrConsole& console, const std::string& name) {
   for (const std::string& path : candidates)
     if ((f = std::fopen(path.c_str(), "r"))) break;
   if (!f) return false;
-  char buf[1023];  // lines of at most 1022 characters
+  // Lines of at most 1022 characters. The rest of a longer line is dropped:
+  // read as a line of its own it would run as a command nobody wrote.
+  char buf[1023];
+  bool continuation = false;
   while (std::fgets(buf, sizeof buf, f)) {
     std::size_t n = std::strlen(buf);
-    if (n == 0 || buf[0] == '#') continue;
-    if (n > 0 && buf[n - 1] == '\n') buf[--n] = '\0';
+    bool skip = continuation;
+    continuation = n > 0 && buf[n - 1] != '\n' && !std::feof(f);
+    if (skip || n == 0 || buf[0] == '#') continue;
+    if (buf[n - 1] == '\n') buf[--n] = '\0';
     if (n > 0 && buf[n - 1] == '\r') buf[--n] = '\0';
     if (n == 0) continue;
     console.execute(std::string_view(buf, n), 0);

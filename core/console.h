@@ -66,7 +66,7 @@ class dvrConsole {
 
 // Runs a command file: the name as given, then with ".tvl", then in the
 // settings directory, then there with ".tvl". Lines of at most 1022
-// characters; empty lines and lines beginning with "#" are skipped; one
+// characters (the rest of a longer line is dropped); empty lines and lines beginning with "#" are skipped; one
 // trailing line feed, then one carriage return, is removed. Missing: false, silently.
 bool dvrRunFile(dvrConsole& console, const std::string& name);
 

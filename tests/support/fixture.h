@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-class dvrConsole;
-class dvrCore;
-class dvrSettingSet;
+#include "core/console.h"
+#include "core/engine.h"
+#include "core/settings.h"
 
 // A fresh directory under the system's temporary folder, removed at the end.
 class dvrTempDir {
