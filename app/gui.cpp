@@ -16,6 +16,7 @@
 #include "app/application.h"
 #include "core/console.h"
 #include "core/language.h"
+#include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/settings.h"
@@ -38,14 +39,16 @@ class WindowedUi : public dvrStartupUi {
       splash_->Centre(wxBOTH);
       splash_->Show();
     }
-    dialog_ = new wxProgressDialog(dvrPRODUCT, wx(message), 100, nullptr, wxPD_APP_MODAL);
+    dialog_ = new wxProgressDialog(dvrPRODUCT, wx(message), 100, nullptr, wxPD_APP_MODAL | wxPD_AUTO_HIDE);
     wxYield();
   }
   void progress(int value, const std::string& message) override {
     if (dialog_) dialog_->Update(value, wx(message));
   }
   void endProgress() override {
-    if (dialog_) dialog_->Destroy();
+    // Deleted at once: the dialog runs a temporary event loop of its own
+    // before the main loop exists, and must be gone before that loop changes.
+    delete dialog_;
     dialog_ = nullptr;
     if (splash_) splash_->Destroy();
     splash_ = nullptr;
@@ -81,7 +84,8 @@ class WindowedUi : public dvrStartupUi {
     wxMultiChoiceDialog list(nullptr, wx(dvrTr("Select tasks to run")),
                              wx(dvrTr("Select tasks to run")), entries);
     if (list.ShowModal() != wxID_OK) return;
-    wxProgressDialog busy(dvrPRODUCT, wx(dvrTr("Executing the commands...")), 100);
+    wxProgressDialog busy(dvrPRODUCT, wx(dvrTr("Executing the commands...")), 100, nullptr,
+                          wxPD_APP_MODAL | wxPD_AUTO_HIDE);
     wxBusyCursor cursor;
     int value = 0;
     for (int index : list.GetSelections()) {
@@ -111,6 +115,8 @@ class DVR : public wxApp {
  public:
   bool OnInit() override {
     dvrProcess().onTooltips = [](bool on) { wxToolTip::Enable(on); };
+    // The recorder runs on with no window open; only Quit ends the main loop.
+    SetExitOnFrameDelete(false);
     if (!application_.initialise(ui_, false)) return false;
     // The heartbeat: "refresh" every 20 ms on the main thread. Signals are
     // only recorded by their handlers; the quit they ask for is issued here.
@@ -122,6 +128,7 @@ class DVR : public wxApp {
     });
     heartbeat_.Start(20);
     dvrProcess().onQuit = [this] {
+      dvrLogMessage("%s", dvrTr("Exiting.").c_str());
       heartbeat_.Stop();
       for (wxWindow* w : wxTopLevelWindows) w->Destroy();
       ExitMainLoop();
