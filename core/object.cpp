@@ -47,8 +47,19 @@ std::size_t dvrObserver::attachedCount() const {
 // ---- dvrNotifier -------------------------------------------------------
 
 dvrNotifier::~dvrNotifier() {
-  notify(dvrNOTIFY_DESTROYED);
+  // Code 2 goes to every entry, whatever the enabled flags and the mask: an
+  // observer that missed it would keep this notifier in its attached set and
+  // detach from freed memory later. Same walk as notify(), so observers may
+  // still detach inside update().
   std::lock_guard<std::recursive_mutex> lock(lock_);
+  Cursor frame{observers_.begin(), false, cursor_};
+  cursor_ = &frame;
+  while (frame.it != observers_.end()) {
+    frame.advanced = false;
+    frame.it->first->update(this, dvrNOTIFY_DESTROYED);
+    if (!frame.advanced) ++frame.it;
+  }
+  cursor_ = frame.outer;
   observers_.clear();
 }
 
