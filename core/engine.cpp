@@ -2,6 +2,9 @@
 
 #include "core/process.h"
 #include "core/settings.h"
+#include "core/users.h"
+
+dvrCore::dvrCore() : users_(std::make_unique<dvrUserList>()) {}
 
 dvrCore::~dvrCore() {
   if (started_) stop();

@@ -69,7 +69,8 @@ class dvrUserSide {
 
 class dvrCore {
  public:
-  dvrCore() = default;
+  // Creates the user list (the core's user side), empty.
+  dvrCore();
   // Stops capture if it runs, then shuts the capture side down.
   ~dvrCore();
 
