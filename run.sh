@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 top=$(pwd)
 ./scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVEL_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target tavel
+cmake --build build -j"$(nproc)" --target tavel watchdog
 
 if [ ! -d demo ]; then
   mkdir -p demo
@@ -16,6 +16,7 @@ if [ ! -d demo ]; then
     [ "$d" = resources ] || src="$top/resources/$d"
     ln -sfn "$src" "demo/$d"
   done
+  ln -sfn "$top/build/watchdog" demo/watchdog
   cat > demo/settings.tvl <<'TVL'
 # Demo configuration
 set global global customer string Demo recorder
@@ -24,6 +25,7 @@ TVL
   echo "Prepared the demo base directory $top/demo"
 fi
 
+[ -e demo/watchdog ] || ln -sfn "$top/build/watchdog" demo/watchdog
 cd demo
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running headless in $top/demo (log: demo/tavel.log)."

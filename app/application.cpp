@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/console.h"
+#include "core/console_text.h"
 #include "core/engine.h"
 #include "core/global_settings.h"
 #include "core/language.h"
@@ -16,6 +17,7 @@
 #include "core/process.h"
 #include "core/settings.h"
 #include "core/sound.h"
+#include "core/watchdog.h"
 
 #ifndef TAVEL_VERSION_TEXT
 #define TAVEL_VERSION_TEXT "0.1"
@@ -28,8 +30,9 @@ dvrApplication::dvrApplication() = default;
 dvrApplication::~dvrApplication() = default;
 
 bool dvrApplication::initialise(dvrStartupUi& ui, bool headless) {
-  // 1. The base directory is the working directory.
+  // 1. The base directory is the working directory; the console text starts empty.
   dvrLogClose();
+  dvrConsoleTextClear();
   char cwd[4096];
   dvrSetBaseDirectory(getcwd(cwd, sizeof cwd) ? cwd : ".");
 
@@ -64,7 +67,11 @@ bool dvrApplication::initialise(dvrStartupUi& ui, bool headless) {
   // 7. The joystick.
   ui.openInputDevices();
 
-  // 8. The software watchdog thread joins with the watchdog.
+  // 8. The software watchdog thread, running until the shutdown.
+  watchdog_ = std::make_unique<dvrOKThread>();
+  watchdog_->start();
+  dvrSetWatchdog(watchdog_.get());
+
   startupSequence(ui, headless);
   return true;
 }
@@ -105,12 +112,16 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   console_->execute("start");
 
   ui.progress(70, dvrTr("Starting user interface..."));
-  dvrLogMessage(dvrTr("%s (%s) started.").c_str(), dvrPRODUCT, dvrVersionText());
+  ui.startInterface();
   int startmode = globals_->getInt("startmode");
   if (startmode == 0) console_->execute("openwindow live");
   if (startmode == 2) console_->execute("openwindow setup");
 
   ui.progress(90, dvrTr("Starting watchdog..."));
+  const std::string watchdogProgram = dvrGetPath(dvrPATH_LOG) + "/watchdog";
+  if (dvrStartWatchdogProgram(watchdogProgram) < 0)
+    dvrLogMessage(dvrTr("[CORE] Watchdog program %s could not be started.").c_str(),
+                  watchdogProgram.c_str());
 
   ui.progress(100, dvrTr("Ready."));
   ui.endProgress();
@@ -120,12 +131,7 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   started_ = true;
 }
 
-void dvrApplication::writePollDie() {
-  if (std::FILE* f = std::fopen(dvrGetPath(dvrPATH_POLL).c_str(), "w")) {
-    std::fputs("die", f);
-    std::fclose(f);
-  }
-}
+void dvrApplication::writePollDie() { dvrWritePollFile("die"); }
 
 void dvrApplication::shutdown(dvrStartupUi& ui) {
   dvrProcessObjects& p = dvrProcess();
@@ -146,6 +152,9 @@ void dvrApplication::shutdown(dvrStartupUi& ui) {
     p.console = nullptr;
     console_.reset();
     ui.progress(65, dvrTr("Shutting down watchdog..."));
+    dvrSetWatchdog(nullptr);
+    if (watchdog_) watchdog_->stop();
+    watchdog_.reset();
     ui.progress(70, dvrTr("Cleaning up..."));
     p.globals = nullptr;
     ui.progress(80, "");

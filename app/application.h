@@ -14,6 +14,7 @@
 
 class wxSingleInstanceChecker;
 class dvrConsole;
+class dvrOKThread;
 class dvrCore;
 class dvrSettingSet;
 class dvrSoundPlayer;
@@ -29,6 +30,8 @@ class dvrStartupUi {
   virtual void errorBox(const std::string& text) = 0;
   // Opens joystick 0 when the system has one (windowed only).
   virtual void openInputDevices() {}
+  // Starts the user interface; it logs "%s (%s) started.".
+  virtual void startInterface() = 0;
   // The first-run wizard; runs only when firstrun is set.
   virtual void firstRunWizard() = 0;
 };
@@ -38,7 +41,7 @@ class dvrApplication {
   dvrApplication();
   ~dvrApplication();
 
-  // Steps 1 to 7 of the initialisation and the start-up sequence. False when
+  // Steps 1 to 8 of the initialisation and the start-up sequence. False when
   // another instance runs (the caller ends the process).
   bool initialise(dvrStartupUi& ui, bool headless);
   // The shutdown sequence, then the single-instance checker and the log go.
@@ -55,6 +58,7 @@ class dvrApplication {
   std::unique_ptr<dvrConsole> console_;
   std::unique_ptr<dvrCore> core_;
   std::unique_ptr<dvrSettingSet> globals_;
+  std::unique_ptr<dvrOKThread> watchdog_;
   bool started_ = false;
 };
 

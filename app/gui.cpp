@@ -1,8 +1,15 @@
 #include "app/gui.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <wx/app.h>
 #include <wx/choicdlg.h>
+#include <wx/evtloop.h>
 #include <wx/frame.h>
+#include <wx/msgdlg.h>
+#include <wx/generic/msgdlgg.h>
 #include <wx/joystick.h>
 #include <wx/msgdlg.h>
 #include <wx/progdlg.h>
@@ -11,9 +18,12 @@
 #include <wx/tooltip.h>
 #include <wx/utils.h>
 
+#include <functional>
 #include <memory>
 
 #include "app/application.h"
+#include "app/line_reader.h"
+#include "ui/interface.h"
 #include "core/console.h"
 #include "core/language.h"
 #include "core/log.h"
@@ -54,8 +64,28 @@ class WindowedUi : public dvrStartupUi {
     splash_ = nullptr;
   }
   void errorBox(const std::string& text) override {
-    wxMessageBox(wx(text), dvrPRODUCT, wxOK | wxICON_ERROR);
+    ask(wx(text), wxOK | wxICON_ERROR);
   }
+
+  // Message boxes of the start-up are the toolkit's own dialogs (not the
+  // system's), so that a quit request can close them.
+  static int ask(const wxString& text, long style) {
+    wxGenericMessageDialog box(nullptr, text, dvrPRODUCT, style);
+    int answer = box.ShowModal();
+    return answer == wxID_OK ? wxOK : answer == wxID_YES ? wxYES : wxCANCEL;
+  }
+
+  // Ends every modal dialog, so that a quit request is never held up by a question.
+  static void endModalDialogs() {
+    for (wxWindow* w : wxTopLevelWindows)
+      if (auto* dialog = dynamic_cast<wxDialog*>(w); dialog && dialog->IsModal())
+        dialog->EndModal(wxID_CANCEL);
+  }
+
+  void startInterface() override {
+    if (onInterface) onInterface();
+  }
+  std::function<void()> onInterface;
 
   void openInputDevices() override {
     if (wxJoystick::GetNumberJoysticks() > 0) {
@@ -65,14 +95,19 @@ class WindowedUi : public dvrStartupUi {
   }
   void closeInputDevices() { joystick_.reset(); }
 
+  // Runs the wizard from the main loop, once the start-up is over.
   void firstRunWizard() override {
+    wxTheApp->CallAfter([this] { runFirstRunWizard(); });
+  }
+
+  void runFirstRunWizard() {
     dvrConsole* console = dvrProcess().console;
-    if (!console) return;
+    if (!console || dvrProcess().quitting) return;
     wxString intro = wxString::Format(
         wx(dvrTr("This is the first time %s is run on this computer.\nThe following dialogs will "
                  "allow you to do automated tasks\nto speed up the system setup.")),
         dvrPRODUCT);
-    if (wxMessageBox(intro, dvrPRODUCT, wxOK | wxCANCEL) != wxOK) return;
+    if (ask(intro, wxOK | wxCANCEL) != wxOK || dvrProcess().quitting) return;
     struct Task {
       int cameras;
       int framerate;
@@ -83,7 +118,7 @@ class WindowedUi : public dvrStartupUi {
       entries.Add(wxString::Format(wx(dvrTr("Add a Brisa100 board and %d cameras")), t.cameras));
     wxMultiChoiceDialog list(nullptr, wx(dvrTr("Select tasks to run")),
                              wx(dvrTr("Select tasks to run")), entries);
-    if (list.ShowModal() != wxID_OK) return;
+    if (list.ShowModal() != wxID_OK || dvrProcess().quitting) return;
     wxProgressDialog busy(dvrPRODUCT, wx(dvrTr("Executing the commands...")), 100, nullptr,
                           wxPD_APP_MODAL | wxPD_AUTO_HIDE);
     wxBusyCursor cursor;
@@ -115,30 +150,38 @@ class DVR : public wxApp {
  public:
   bool OnInit() override {
     dvrProcess().onTooltips = [](bool on) { wxToolTip::Enable(on); };
-    // The recorder runs on with no window open; only Quit ends the main loop.
+    // Quit ends the main loop explicitly; windows coming and going do not.
     SetExitOnFrameDelete(false);
+    ui_.onInterface = [this] { interface_ = std::make_unique<dvrInterface>(); };
+    // Signals are only recorded by their handlers; the quit they ask for is
+    // issued by the poller, which runs from the start so that a question on
+    // screen never holds a quit up. Command lines piped into standard input
+    // (not a terminal) run as console lines, which lets scripts drive the
+    // windowed recorder.
+    if (!isatty(STDIN_FILENO)) {
+      input_ = std::make_unique<dvrLineReader>(STDIN_FILENO);
+      fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+    }
+    poller_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { poll(); });
+    poller_.Start(20);
     if (!application_.initialise(ui_, false)) return false;
-    // The heartbeat: "refresh" every 20 ms on the main thread. Signals are
-    // only recorded by their handlers; the quit they ask for is issued here.
-    heartbeat_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
-      dvrConsole* console = dvrProcess().console;
-      if (!console) return;
-      if (dvrTakeQuitSignal()) console->execute("quit");
-      if (dvrProcess().console) dvrProcess().console->execute("refresh");
-    });
-    heartbeat_.Start(20);
     dvrProcess().onQuit = [this] {
-      dvrLogMessage("%s", dvrTr("Exiting.").c_str());
-      heartbeat_.Stop();
-      for (wxWindow* w : wxTopLevelWindows) w->Destroy();
-      ExitMainLoop();
+      poller_.Stop();
+      finishQuit();
     };
+    quitter_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { finishQuit(); });
+    started_ = true;
+    if (quitRequested_) CallAfter([] {
+        if (dvrConsole* console = dvrProcess().console) console->execute("quit");
+      });
     return true;
   }
 
   int OnExit() override {
-    heartbeat_.Stop();
+    poller_.Stop();
+    quitter_.Stop();
     dvrProcess().onQuit = nullptr;
+    interface_.reset();
     application_.shutdown(ui_);
     dvrProcess().onTooltips = nullptr;
     ui_.closeInputDevices();
@@ -146,9 +189,50 @@ class DVR : public wxApp {
   }
 
  private:
+  // Closes the interface and leaves the main loop. Inside a modal dialog's
+  // loop the dialogs are ended first and the rest waits until they are gone,
+  // so that it is the main loop that ends.
+  void finishQuit() {
+    wxEventLoopBase* active = wxEventLoopBase::GetActive();
+    if (active && active != GetMainLoop()) {
+      WindowedUi::endModalDialogs();
+      quitter_.StartOnce(20);
+      return;
+    }
+    interface_.reset();  // logs "Exiting." and closes every window
+    ExitMainLoop();
+  }
+
+  void poll() {
+    dvrConsole* console = dvrProcess().console;
+    if (!console) return;
+    if (dvrTakeQuitSignal()) {
+      if (started_) {
+        console->execute("quit");
+      } else {
+        // During the start-up: end its questions and quit once it is over.
+        quitRequested_ = true;
+        WindowedUi::endModalDialogs();
+      }
+      return;
+    }
+    if (started_ && input_ && input_->open()) {
+      pollfd fd{input_->fd(), POLLIN, 0};
+      if (::poll(&fd, 1, 0) > 0)
+        input_->readAvailable([](const std::string& line) {
+          if (dvrConsole* c = dvrProcess().console; c && !dvrProcess().quitting) c->execute(line);
+        });
+    }
+  }
+
   dvrApplication application_;
   WindowedUi ui_;
-  wxTimer heartbeat_;
+  std::unique_ptr<dvrInterface> interface_;
+  std::unique_ptr<dvrLineReader> input_;
+  wxTimer poller_;
+  wxTimer quitter_;
+  bool started_ = false;        // the start-up sequence is over
+  bool quitRequested_ = false;  // a signal came during the start-up
 };
 
 }  // namespace

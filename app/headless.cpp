@@ -8,10 +8,12 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/line_reader.h"
 #include "core/console.h"
 #include "core/language.h"
 #include "core/log.h"
 #include "core/process.h"
+#include "ui/interface.h"
 
 namespace {
 
@@ -28,11 +30,13 @@ class HeadlessUi : public dvrStartupUi {
     dvrLogError("%s", text.c_str());
     if (dvrLogIsOpen()) std::fprintf(stderr, "%s: %s\n", dvrPRODUCT, text.c_str());
   }
+  void startInterface() override {
+    // No windows: the window commands only say that no display is available.
+    dvrBindHeadlessWindowCommands();
+    dvrLogMessage(dvrTr("%s (%s) started.").c_str(), dvrPRODUCT, dvrVersionText());
+  }
   void firstRunWizard() override {}
 };
-
-// Longest line kept from standard input; the interpreter cuts further anyway.
-constexpr std::size_t kMaxInputLine = 4096;
 
 }  // namespace
 
@@ -48,9 +52,10 @@ int dvrRunHeadless() {
   using clock = std::chrono::steady_clock;
   constexpr auto kTick = std::chrono::milliseconds(20);
   auto nextTick = clock::now() + kTick;
-  bool inputOpen = true;
-  std::string pending;
-  bool discarding = false;  // the rest of an over-long line is being skipped
+  dvrLineReader input(STDIN_FILENO);
+  auto execute = [&running](const std::string& line) {
+    if (running) dvrProcess().console->execute(line);
+  };
 
   while (running) {
     auto now = clock::now();
@@ -61,33 +66,14 @@ int dvrRunHeadless() {
     pollfd fds[2];
     int n = 0;
     fds[n++] = {dvrSignalWakeDescriptor(), POLLIN, 0};
-    if (inputOpen) fds[n++] = {STDIN_FILENO, POLLIN, 0};
+    if (input.open()) fds[n++] = {input.fd(), POLLIN, 0};
     poll(fds, static_cast<nfds_t>(n), timeout);
 
     if (dvrTakeQuitSignal()) {
       dvrProcess().console->execute("quit");
       continue;
     }
-    if (inputOpen && n > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-      char buf[4096];
-      ssize_t got = read(STDIN_FILENO, buf, sizeof buf);
-      if (got <= 0) {
-        inputOpen = false;
-      } else {
-        for (ssize_t i = 0; i < got && running; ++i) {
-          char c = buf[i];
-          if (c == '\n') {
-            if (!pending.empty() && pending.back() == '\r') pending.pop_back();
-            dvrProcess().console->execute(pending);
-            pending.clear();
-            discarding = false;
-          } else if (!discarding) {
-            pending += c;
-            if (pending.size() >= kMaxInputLine) discarding = true;
-          }
-        }
-      }
-    }
+    if (n > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) input.readAvailable(execute);
     if (running && clock::now() >= nextTick) {
       dvrProcess().console->execute("refresh");
       nextTick += kTick;

@@ -11,6 +11,8 @@
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/settings.h"
+#include "core/users.h"
+#include "core/watchdog.h"
 
 namespace {
 
@@ -34,8 +36,12 @@ int setGlobal(const dvrCommand& c) {
     int v = dvrParseInt(value);
     g->setInt(key, v);
     g->setText(key, dvrFormat("%d", v));
-    // Serial ports (com1..com4) and the automatic reboot gain their effect
-    // with the serial port table and the software watchdog.
+    // The automatic-reboot entry of the software watchdog follows both keys.
+    // Serial ports (com1..com4) gain their effect with the serial port table.
+    if (dvrEqualNoCase(key, "autoreboot"))
+      dvrArmAutomaticReboot(v == 1, g->getInt("autorebootdelay"));
+    else if (dvrEqualNoCase(key, "autorebootdelay") && g->getInt("autoreboot") != 0)
+      dvrArmAutomaticReboot(true, v);
   } else if (dvrEqualNoCase(type, "string")) {
     g->setText(key, value);
   } else if (dvrEqualNoCase(type, "float")) {
@@ -131,6 +137,7 @@ dvrConsole::dvrConsole() {
       {"AddRule", 1, {}},
       {"AddRuleNode", 1, {}},
   };
+  dvrBindUserCommands(*this);
 }
 
 bool dvrConsole::bind(std::string_view word, Handler handler) {

@@ -35,7 +35,8 @@ class dvrConsole {
   };
 
   // Creates the table with the core's own commands bound (Run, SaveSettings,
-  // Set, Get, Refresh, Start, Stop, DelCard, DelCards, Quit, Language).
+  // Set, Get, Refresh, Start, Stop, DelCard, DelCards, Quit, Language, and
+  // the user commands AddUser, DelUser, DelUsers, Logout).
   dvrConsole();
 
   void execute(std::string_view line, int flag = 0);

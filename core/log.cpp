@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/console_text.h"
 #include "core/text.h"
 
 namespace {
@@ -96,6 +97,7 @@ std::string dvrLogFormatLine(std::time_t when, dvrLogLevel level, std::string_vi
 void dvrLogWrite(dvrLogLevel level, std::string_view text) {
   if (level == dvrLogLevel::Verbose && !g_verbose) return;
   std::string line = dvrLogFormatLine(std::time(nullptr), level, text);
+  dvrConsoleTextAppend(line);
   std::lock_guard<std::mutex> lock(g_logMutex);
   std::FILE* out = g_logFile ? g_logFile : stderr;
   std::fwrite(line.data(), 1, line.size(), out);

@@ -49,6 +49,18 @@ cp "$r/first.tvl" "$r/settings.tvl"
 (cd "$r" && printf 'SaveSettings second.tvl\nquit\n' | HOME=$r/home timeout 30 "$TAVEL" --headless >/dev/null 2>&1)
 check "saved file read back and saved again is identical" cmp -s "$r/first.tvl" "$r/second.tvl"
 
+# --- Users through the settings file -----------------------------------------
+u=$(fresh_dir)
+(cd "$u" && printf 'AddUser boss secret1\nAddUser guard pass2word\nset user guard c_live int 1\nSaveSettings users.tvl\nquit\n' |
+  HOME=$u/home timeout 30 "$TAVEL" --headless >"$u/stdout" 2>&1)
+check "users saved with scrambled passwords" bash -c "grep -Eq '^adduser boss \][0-9a-f]+$' '$u/users.tvl' && grep -Eq '^adduser guard \][0-9a-f]+$' '$u/users.tvl'"
+check "plain passwords never written or logged" bash -c "! grep -rqE 'secret1|pass2word' '$u/users.tvl' '$u/tavel.log' '$u/stdout'"
+check "first user is the administrator" grep -qx 'set user boss admin int 1' "$u/users.tvl"
+check "second user keeps its own rights" bash -c "grep -qx 'set user guard c_live int 1' '$u/users.tvl' && grep -qx 'set user guard admin int 0' '$u/users.tvl'"
+cp "$u/users.tvl" "$u/settings.tvl"
+(cd "$u" && printf 'SaveSettings again.tvl\nquit\n' | HOME=$u/home timeout 30 "$TAVEL" --headless >/dev/null 2>&1)
+check "users read back and saved again are identical" cmp -s "$u/users.tvl" "$u/again.tvl"
+
 # --- A second instance, SIGTERM, end of input ---------------------------------
 s=$(fresh_dir)
 mkfifo "$s/in"
@@ -87,5 +99,5 @@ exec 8>&-
 check "SIGINT ends with the normal shutdown" [ $rc -eq 0 ]
 check "SIGINT wrote die" [ "$(cat "$i/__poll" 2>/dev/null)" = "die" ]
 
-rm -rf "$d" "$r" "$s" "$o" "$i"
+rm -rf "$d" "$r" "$s" "$o" "$i" "$u"
 finish
