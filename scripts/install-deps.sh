@@ -8,7 +8,7 @@ packages=(
   libwxgtk3.2-dev libsqlite3-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   libtheora-dev libsdl2-dev libsdl2-net-dev libcurl4-openssl-dev libglew-dev libgl-dev
   libglu1-mesa-dev
-  xvfb xauth x11-utils libgl1-mesa-dri ffmpeg sqlite3 socat curl imagemagick
+  xvfb xauth x11-utils xdotool libgl1-mesa-dri ffmpeg sqlite3 socat curl imagemagick
 )
 
 missing=()

@@ -24,7 +24,9 @@ dvrConsoleWindow::dvrConsoleWindow()
   output_ = new wxTextCtrl(this, wxID_ANY, "", wxPoint(0, 0), wxSize(600, 200),
                            wxTE_MULTILINE | wxTE_READONLY);
   output_->SetEditable(false);
-  new wxStaticText(this, wxID_ANY, tr("Command"), wxPoint(3, 207));
+  auto* label = new wxStaticText(this, wxID_ANY, tr("Command"), wxPoint(3, 207));
+  // The label has 57 pixels before the command field; a smaller font keeps it whole.
+  label->SetFont(label->GetFont().Smaller());
   command_ = new wxTextCtrl(this, wxID_ANY, "", wxPoint(60, 204), wxSize(540, 20),
                             wxTE_PROCESS_ENTER);
   command_->SetToolTip(tr("Enter the command here. For full list of commands, type \"help\"."));

@@ -15,14 +15,30 @@ exec 7>"$w/in"
 check "windowed recorder starts" wait_for 30 log_has "$w" "started."
 # No settings file: the first-run wizard asks first; its question is a message box.
 check "main window titled for nobody logged in" wait_for 20 has_window "Tavel DVR - Unnamed - Not logged in"
+# The first-run question is on screen: a person answers it with Cancel.
+check "first-run question shown" wait_for 20 has_window "Tavel DVR"
+question=$(xdotool search --name '^Tavel DVR$' 2>/dev/null | head -n 1)
+if [ -n "$question" ]; then
+  xdotool windowfocus --sync "$question" 2>/dev/null
+  xdotool key Escape
+fi
+check "first-run question answered" wait_for 20 bash -c "! xwininfo -root -tree | grep -qF '\"Tavel DVR\":'"
 echo "openwindow console" >&7
 check "console window opens" wait_for 20 has_window "Console"
 import -window root "$w/screen.png" 2>/dev/null
 colours=$(identify -format '%k' "$w/screen.png" 2>/dev/null || echo 0)
 check "screenshot shows the windows" [ "${colours:-0}" -gt 16 ]
 [ -n "${TAVEL_SCREENSHOT:-}" ] && cp "$w/screen.png" "$TAVEL_SCREENSHOT"
-echo "set global global customer string Depot" >&7
-check "title follows the recorder name" wait_for 20 has_window "Tavel DVR - Depot - Not logged in"
+# Type a command line into the console window as a person would.
+console=$(xdotool search --name '^Console$' 2>/dev/null | head -n 1)
+check "console window found" [ -n "$console" ]
+if [ -n "$console" ]; then
+  xdotool windowfocus --sync "$console" 2>/dev/null
+  xdotool mousemove --window "$console" 300 214 click 1
+  xdotool type --delay 5 "set global global customer string Depot"
+  xdotool key Return
+fi
+check "typed command runs: the title follows the recorder name" wait_for 20 has_window "Tavel DVR - Depot - Not logged in"
 kill -TERM $pid
 wait $pid
 rc=$?
