@@ -15,20 +15,6 @@ std::mutex g_logMutex;
 std::FILE* g_logFile = nullptr;  // guarded by g_logMutex
 bool g_verbose = false;
 
-std::string vformat(const char* fmt, va_list ap) {
-  va_list ap2;
-  va_copy(ap2, ap);
-  int n = std::vsnprintf(nullptr, 0, fmt, ap);
-  std::string out;
-  if (n > 0) {
-    out.resize(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), fmt, ap2);
-    out.resize(static_cast<std::size_t>(n));
-  }
-  va_end(ap2);
-  return out;
-}
-
 // Forwards the toolkit's messages. The toolkit buffers messages of secondary
 // threads until the main thread flushes them; our own threads use dvrLog* directly.
 class ToolkitTarget : public wxLog {
@@ -108,7 +94,7 @@ void dvrLogWrite(dvrLogLevel level, std::string_view text) {
   void name(const char* fmt, ...) {    \
     va_list ap;                        \
     va_start(ap, fmt);                 \
-    std::string text = vformat(fmt, ap); \
+    std::string text = dvrVFormat(fmt, ap); \
     va_end(ap);                        \
     dvrLogWrite(level, text);          \
   }

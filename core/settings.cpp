@@ -24,6 +24,21 @@ std::int32_t truncToInt(float x) {
 
 bool sameFloat(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
+// A descriptor with empty values.
+dvrSetting makeSetting(std::string_view key, std::string_view label, std::string_view help,
+                       std::int32_t type, std::uint32_t flags, std::int32_t minimum,
+                       std::int32_t maximum) {
+  dvrSetting s;
+  s.key = key;
+  s.label = label;
+  s.help = help;
+  s.type = type;
+  s.flags = flags;
+  s.minimum = minimum;
+  s.maximum = maximum;
+  return s;
+}
+
 }  // namespace
 
 dvrSettingSet::dvrSettingSet() : kind_("global"), objectName_("global") {}
@@ -37,15 +52,7 @@ void dvrSettingSet::execute(const std::string& commandText) {
 void dvrSettingSet::declare(std::string_view key, std::string_view label, std::string_view help,
                             std::int32_t type, std::uint32_t flags, std::int32_t minimum,
                             std::int32_t maximum) {
-  dvrSetting s;
-  s.key = key;
-  s.label = label;
-  s.help = help;
-  s.type = type;
-  s.flags = flags;
-  s.minimum = minimum;
-  s.maximum = maximum;
-  settings_.push_back(std::move(s));
+  settings_.push_back(makeSetting(key, label, help, type, flags, minimum, maximum));
 }
 
 void dvrSettingSet::declare(std::string_view key, std::string_view label, std::string_view help,
@@ -68,15 +75,8 @@ void dvrSettingSet::declareAfter(std::string_view existingKey, std::string_view 
                                  std::uint32_t flags, std::int32_t minimum, std::int32_t maximum) {
   int at = find(existingKey);
   if (at < 0) return;
-  dvrSetting s;
-  s.key = key;
-  s.label = label;
-  s.help = help;
-  s.type = type;
-  s.flags = flags;
-  s.minimum = minimum;
-  s.maximum = maximum;
-  settings_.insert(settings_.begin() + at + 1, std::move(s));
+  settings_.insert(settings_.begin() + at + 1,
+                   makeSetting(key, label, help, type, flags, minimum, maximum));
 }
 
 void dvrSettingSet::addChoice(std::string_view text, std::int32_t value) {

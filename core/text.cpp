@@ -44,13 +44,10 @@ double dvrParseDouble(std::string_view s) {
   return std::strtod(copy.c_str(), nullptr);
 }
 
-std::string dvrFormat(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
+std::string dvrVFormat(const char* fmt, va_list ap) {
   va_list ap2;
   va_copy(ap2, ap);
   int n = std::vsnprintf(nullptr, 0, fmt, ap);
-  va_end(ap);
   std::string out;
   if (n > 0) {
     out.resize(static_cast<std::size_t>(n) + 1);
@@ -58,5 +55,13 @@ std::string dvrFormat(const char* fmt, ...) {
     out.resize(static_cast<std::size_t>(n));
   }
   va_end(ap2);
+  return out;
+}
+
+std::string dvrFormat(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::string out = dvrVFormat(fmt, ap);
+  va_end(ap);
   return out;
 }

@@ -6,6 +6,7 @@
 // overrun a record. Plain value type: copying copies the array.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -59,3 +60,4 @@ double dvrParseDouble(std::string_view s);
 
 // printf into a std::string.
 std::string dvrFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string dvrVFormat(const char* fmt, va_list ap);
