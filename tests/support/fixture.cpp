@@ -76,3 +76,10 @@ std::vector<std::string> dvrEngineTest::logLines() const {
   while (std::getline(in, line)) lines.push_back(line.size() >= 21 ? line.substr(21) : line);
   return lines;
 }
+
+std::vector<std::string> dvrEngineTest::linesLoggedBy(const std::string& line) {
+  std::size_t before = logLines().size();
+  console->execute(line);
+  std::vector<std::string> lines = logLines();
+  return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end());
+}

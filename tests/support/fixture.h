@@ -40,6 +40,8 @@ class dvrEngineTest : public ::testing::Test {
 
   // The lines of the log file written so far, without their time stamps.
   std::vector<std::string> logLines() const;
+  // Executes a command line and answers the log lines it added.
+  std::vector<std::string> linesLoggedBy(const std::string& line);
 
   std::unique_ptr<dvrTempDir> dir;
   std::unique_ptr<dvrConsole> console;

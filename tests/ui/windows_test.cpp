@@ -177,15 +177,9 @@ TEST_F(WindowsTest, WindowCommands) {
       {"EnlargeWindow 1", "EnlargeWindow: not enough parameters."},
   };
   for (const Case& c : cases) {
-    std::size_t before = logLines().size();
-    console->execute(c.line);
-    std::vector<std::string> lines = logLines();
-    if (c.logged) {
-      ASSERT_EQ(lines.size(), before + 1) << c.line;
-      EXPECT_EQ(lines.back(), c.logged) << c.line;
-    } else {
-      EXPECT_EQ(lines.size(), before) << c.line;
-    }
+    std::vector<std::string> expected;
+    if (c.logged) expected.push_back(c.logged);
+    EXPECT_EQ(linesLoggedBy(c.line), expected) << c.line;
   }
   dvrProcess().quitting = true;
   console->execute("openwindow console");
