@@ -18,6 +18,8 @@
 #include "core/settings.h"
 #include "core/sound.h"
 #include "core/watchdog.h"
+#include "pipeline/capture_engine.h"
+#include "pipeline/image.h"
 
 #ifndef TAVEL_VERSION_TEXT
 #define TAVEL_VERSION_TEXT "0.1"
@@ -91,6 +93,7 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   ui.progress(5, dvrTr("Starting the core engine..."));
   core_ = std::make_unique<dvrCore>();
   p.core = core_.get();
+  dvrStartCapturePipeline();
 
   ui.progress(5, dvrTr("Initializing default objects..."));
   globals_ = std::make_unique<dvrSettingSet>();
@@ -106,6 +109,7 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
     dvrLogMessage("%s", dvrTr("No filesystem found, working in passive mode.").c_str());
     ui.errorBox(dvrTr("No recordings space has been properly set up!Nothing will be recorded!"));
   }
+  dvrBuildColourTables();
 
   ui.progress(60, dvrTr("Starting capture..."));
   console_->execute("run settings.tvl");

@@ -26,19 +26,19 @@ class AudioPlayer : public dvrSoundPlayer {
       }
       initialised_ = true;
     }
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec wave{};
     Uint8* data = nullptr;
     Uint32 length = 0;
-    if (!SDL_LoadWAV(wavePath.c_str(), &spec, &data, &length)) {
+    if (!SDL_LoadWAV(wavePath.c_str(), &wave, &data, &length)) {
       dvrLogWarning("Cannot play sound %s: %s", wavePath.c_str(), SDL_GetError());
       return false;
     }
     // The device is reopened only when a sound needs another format.
-    if (!device_ || spec.freq != spec_.freq || spec.format != spec_.format ||
-        spec.channels != spec_.channels) {
+    if (!device_ || wave.freq != open_.freq || wave.format != open_.format ||
+        wave.channels != open_.channels) {
       if (device_) SDL_CloseAudioDevice(device_);
-      device_ = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
-      spec_ = spec;
+      device_ = SDL_OpenAudioDevice(nullptr, 0, &wave, nullptr, 0);
+      open_ = wave;
       if (!device_) {
         dvrLogWarning("Cannot open sound output: %s", SDL_GetError());
         SDL_FreeWAV(data);
@@ -56,7 +56,7 @@ class AudioPlayer : public dvrSoundPlayer {
   bool initialised_ = false;
   bool failed_ = false;
   SDL_AudioDeviceID device_ = 0;
-  SDL_AudioSpec spec_{};
+  SDL_AudioSpec open_{};  // the format the device was opened with
 };
 
 }  // namespace

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ pkg-config gettext libgtest-dev libgmock-dev
+  cmake g++ pkg-config gettext libgtest-dev libgmock-dev libbenchmark-dev
   libwxgtk3.2-dev libsqlite3-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   libtheora-dev libsdl2-dev libsdl2-net-dev libcurl4-openssl-dev libglew-dev libgl-dev
   libglu1-mesa-dev

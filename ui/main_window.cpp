@@ -30,7 +30,7 @@ constexpr const char* kWebAddress = "http://www.tavel-dvr.example";
 
 const std::time_t g_startTime = std::time(nullptr);
 
-struct ButtonSpec {
+struct ButtonEntry {
   int index;
   const char* picture;
   const char* tooltip;
@@ -39,7 +39,7 @@ struct ButtonSpec {
   const char* right;  // empty: no right needed
 };
 
-constexpr ButtonSpec kButtons[] = {
+constexpr ButtonEntry kButtons[] = {
     {0, "/live_icon.png", "Live image", "Live image", "openwindow live", "c_live"},
     {1, "/view_icon.png", "Recordings", "View recordings", "openwindow viewer", "c_rec"},
     {2, "/tools_icon.png", "Settings", "Open settings", "openwindow setup", "c_setup"},
@@ -87,12 +87,12 @@ dvrMainWindow::dvrMainWindow()
   auto* panel = new wxPanel(this);
   auto* row = new wxBoxSizer(wxHORIZONTAL);
   const std::string dir = dvrGetPath(dvrPATH_BUTTONS);
-  for (const ButtonSpec& spec : kButtons) {
-    auto* button = new wxBitmapButton(panel, wxID_ANY, loadPicture(dir + spec.picture));
-    button->SetToolTip(tr(spec.tooltip));
-    const int index = spec.index;
+  for (const ButtonEntry& entry : kButtons) {
+    auto* button = new wxBitmapButton(panel, wxID_ANY, loadPicture(dir + entry.picture));
+    button->SetToolTip(tr(entry.tooltip));
+    const int index = entry.index;
     button->Bind(wxEVT_BUTTON, [this, index](wxCommandEvent&) { buttonClicked(index); });
-    const wxString hint = tr(spec.hint);
+    const wxString hint = tr(entry.hint);
     button->Bind(wxEVT_ENTER_WINDOW, [this, hint](wxMouseEvent& e) {
       SetStatusText(hint);
       e.Skip();
@@ -164,10 +164,10 @@ void dvrMainWindow::refreshStatus() {
 
 void dvrMainWindow::buttonClicked(int index) {
   wxBusyCursor busy;
-  for (const ButtonSpec& spec : kButtons) {
-    if (spec.index != index) continue;
-    if (spec.right[0] && !requireRight(this, spec.right)) return;
-    execute(spec.command);
+  for (const ButtonEntry& entry : kButtons) {
+    if (entry.index != index) continue;
+    if (entry.right[0] && !requireRight(this, entry.right)) return;
+    execute(entry.command);
     return;
   }
 }

@@ -17,11 +17,14 @@ check "windowed recorder starts" wait_for 30 log_has "$w" "started."
 check "main window titled for nobody logged in" wait_for 20 has_window "Tavel DVR - Unnamed - Not logged in"
 # The first-run question is on screen: a person answers it with Cancel.
 check "first-run question shown" wait_for 20 has_window "Tavel DVR"
-question=$(xdotool search --name '^Tavel DVR$' 2>/dev/null | head -n 1)
-if [ -n "$question" ]; then
-  xdotool windowfocus --sync "$question" 2>/dev/null
-  xdotool key Escape
-fi
+question_open() { xwininfo -root -tree | grep -qF '"Tavel DVR":'; }
+# A key sent before the dialog takes input is lost: press Escape until it is gone.
+for attempt in 1 2 3 4 5 6 7 8 9 10; do
+  question_open || break
+  question=$(xdotool search --name '^Tavel DVR$' 2>/dev/null | head -n 1)
+  [ -n "$question" ] && xdotool windowfocus --sync "$question" key Escape 2>/dev/null
+  wait_for 2 bash -c "! xwininfo -root -tree | grep -qF '\"Tavel DVR\":'"
+done
 check "first-run question answered" wait_for 20 bash -c "! xwininfo -root -tree | grep -qF '\"Tavel DVR\":'"
 echo "openwindow console" >&7
 check "console window opens" wait_for 20 has_window "Console"
@@ -32,11 +35,17 @@ check "screenshot shows the windows" [ "${colours:-0}" -gt 16 ]
 # Type a command line into the console window as a person would.
 console=$(xdotool search --name '^Console$' 2>/dev/null | head -n 1)
 check "console window found" [ -n "$console" ]
+typed() { has_window "Tavel DVR - Depot - Not logged in"; }
 if [ -n "$console" ]; then
-  xdotool windowfocus --sync "$console" 2>/dev/null
-  xdotool mousemove --window "$console" 300 214 click 1
-  xdotool type --delay 5 "set global global customer string Depot"
-  xdotool key Return
+  for attempt in 1 2 3 4 5; do
+    typed && break
+    xdotool windowfocus --sync "$console" 2>/dev/null
+    xdotool mousemove --window "$console" 300 214 click 1
+    xdotool key ctrl+a BackSpace
+    xdotool type --delay 5 "set global global customer string Depot"
+    xdotool key Return
+    wait_for 4 typed
+  done
 fi
 check "typed command runs: the title follows the recorder name" wait_for 20 has_window "Tavel DVR - Depot - Not logged in"
 kill -TERM $pid

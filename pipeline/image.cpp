@@ -1,0 +1,321 @@
+#include "pipeline/image.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/paths.h"
+#include "pipeline/colour.h"
+
+namespace {
+
+constexpr int kMaxRing = 16;
+constexpr int kMaskMax = 8;
+constexpr int kMaskRowsPerGroup = 6;
+constexpr int kMaskGroups = dvrGRID_ROWS / kMaskRowsPerGroup;
+constexpr int kBlock = 8;               // pixels per side of the block each cell samples
+constexpr int kCellFloor = 3;           // smaller cell values count as no motion
+constexpr int kBitThreshold = 10;       // a cell above this sets its bit in the summary
+constexpr std::uint8_t kExpandedBit = 11;  // the value a set bit stands for when expanded
+
+std::uint8_t* allocate(const char* name, std::size_t bytes) {
+  auto* p = static_cast<std::uint8_t*>(dvrMustAlloc(name, bytes));
+  if (p) std::memset(p, 0, bytes);
+  return p;
+}
+
+void release(const char* name, std::uint8_t*& p) {
+  dvrMustFree(name, p);
+  p = nullptr;
+}
+
+// Nearest-pixel sampling of a three-byte picture, the steps accumulated in
+// single precision so that every caller picks the same source pixels.
+void sampleThreeByte(const std::uint8_t* src, int width, int height, std::uint8_t* dst,
+                     int outWidth, int outHeight) {
+  const float stepX = static_cast<float>(width) / static_cast<float>(outWidth);
+  const float stepY = static_cast<float>(height) / static_cast<float>(outHeight);
+  float fy = 0.0f;
+  for (int y = 0; y < outHeight; ++y, fy += stepY) {
+    const int sy = std::min(static_cast<int>(fy), height - 1);
+    const std::uint8_t* row = src + static_cast<std::size_t>(sy) * width * 3;
+    std::uint8_t* d = dst + static_cast<std::size_t>(y) * outWidth * 3;
+    float fx = 0.0f;
+    for (int x = 0; x < outWidth; ++x, fx += stepX, d += 3) {
+      const std::uint8_t* s = row + static_cast<std::size_t>(std::min(static_cast<int>(fx), width - 1)) * 3;
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+    }
+  }
+}
+
+}  // namespace
+
+dvrImage::dvrImage(int width, int height, int format, int ringCount)
+    // A negative size is no picture, like 0 x 0, rather than a huge request.
+    : width_(std::max(width, 0)),
+      height_(std::max(height, 0)),
+      format_(format),
+      bpp_(dvrBytesPerPixel(format)),
+      ringCount_(std::min(ringCount > 1 ? ringCount : 2, kMaxRing)) {
+  motion_ = allocate("motionbuf[i]", dvrGRID_CELLS);
+  previousMotion_ = allocate("motionbuf[i]", dvrGRID_CELLS);
+  mask_ = allocate("mask", dvrGRID_CELLS);
+  icon_.clear();
+  iconSize_ = 0;
+  iconTime_ = 0;
+
+  const std::size_t frame = frameBytes();
+  const std::size_t conversion = static_cast<std::size_t>(width_) * height_ * 4;
+  for (int i = 0; i < ringCount_; ++i) ring_[i] = allocate("ringbuf[i]", frame);
+  reference_ = allocate("reference", frame);
+  convert_[0][0] = allocate("convertbuf", conversion);
+  convert_[0][1] = allocate("convertbuf2", conversion);
+  convert_[1][0] = allocate("sec_convertbuf", conversion);
+  convert_[1][1] = allocate("sec_convertbuf2", conversion);
+  clearFrame();
+
+  compressed_ = allocate("DVR_MAX_COMPRESSED_SIZE", DVR_MAX_COMPRESSED_SIZE);
+  compressedSize_ = 0;
+}
+
+dvrImage::~dvrImage() {
+  release("DVR_MAX_COMPRESSED_SIZE", compressed_);
+  release("sec_convertbuf2", convert_[1][1]);
+  release("sec_convertbuf", convert_[1][0]);
+  release("convertbuf2", convert_[0][1]);
+  release("convertbuf", convert_[0][0]);
+  release("reference", reference_);
+  for (auto*& slot : ring_) release("ringbuf[i]", slot);
+  release("mask", mask_);
+  release("motionbuf[i]", previousMotion_);
+  release("motionbuf[i]", motion_);
+}
+
+std::size_t dvrImage::frameBytes() const {
+  return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) *
+         static_cast<std::size_t>(bpp_);
+}
+
+std::uint8_t* dvrImage::buffer(int id) {
+  switch (id) {
+    case dvrBUF_COMPRESSED:
+      return compressed_;
+    case dvrBUF_MOTION:
+      return motion_;
+    case dvrBUF_PREVIOUS_MOTION:
+      return previousMotion_;
+    case dvrBUF_MOTION_BITS:
+      return motionBits_;
+    case dvrBUF_MOTION_FROM_BITS:
+      // A received summary becomes motion values again, each set bit standing
+      // for a value just above the bit threshold, so motionInMask works on it.
+      for (int cell = 0; cell < dvrGRID_CELLS; ++cell)
+        motion_[cell] = (motionBits_[cell / 8] >> (cell % 8)) & 1 ? kExpandedBit : 0;
+      return motion_;
+    case dvrBUF_MASK:
+      return mask_;
+    case dvrBUF_SCRATCH:
+      return convert_[0][1];
+    case dvrBUF_SECONDARY_SCRATCH:
+      return convert_[1][1];
+    default:
+      break;
+  }
+  // Negative identifiers name nothing; every slot index is checked against
+  // the ring, since ids come from protocol and command input.
+  if (id < 0) return nullptr;
+  const int slot = id > 10 ? id - 10 : id;
+  return slot < ringCount_ ? ring_[slot] : ring_[0];
+}
+
+void dvrImage::loadMask(int group, const std::string& text) {
+  if (group < 0 || group >= kMaskGroups) return;
+  if (text.size() != static_cast<std::size_t>(dvrMASK_TEXT_LENGTH)) return;
+  std::uint8_t* cells = mask_ + group * kMaskRowsPerGroup * dvrGRID_COLUMNS;
+  for (int i = 0; i < dvrMASK_TEXT_LENGTH; ++i) {
+    // Letters outside "A".."I" come from hand-edited settings: below "A" is
+    // taken as a cleared cell, beyond "I" as the largest mask value.
+    const int value = static_cast<unsigned char>(text[i]) - 'A';
+    cells[i] = static_cast<std::uint8_t>(std::clamp(value, 0, kMaskMax));
+  }
+}
+
+std::string dvrImage::saveMask(int group) const {
+  if (group < 0 || group >= kMaskGroups) return {};
+  const std::uint8_t* cells = mask_ + group * kMaskRowsPerGroup * dvrGRID_COLUMNS;
+  std::string text(dvrMASK_TEXT_LENGTH, 'A');
+  for (int i = 0; i < dvrMASK_TEXT_LENGTH; ++i)
+    text[i] = static_cast<char>('A' + std::min<int>(cells[i], kMaskMax));
+  return text;
+}
+
+void dvrImage::setMaskCell(int column, int row, int value) {
+  // Cells come from mouse positions and commands: outside the grid nothing is
+  // stored, and a negative value is a cleared cell rather than a byte of 255.
+  if (column < 0 || column >= dvrGRID_COLUMNS || row < 0 || row >= dvrGRID_ROWS) return;
+  mask_[row * dvrGRID_COLUMNS + column] = static_cast<std::uint8_t>(std::clamp(value, 0, kMaskMax));
+}
+
+int dvrImage::maskCell(int column, int row) const {
+  if (column < 0 || column >= dvrGRID_COLUMNS || row < 0 || row >= dvrGRID_ROWS) return 0;
+  return mask_[row * dvrGRID_COLUMNS + column];
+}
+
+int dvrImage::detectMotion(int mode, int sensA, int sensB, int noiseFilter, int tolerance) {
+  // The sampled byte: Y of UYVY, R of RGB24 and BGR24.
+  int offset, step;
+  switch (format_) {
+    case dvrFORMAT_UYVY:
+      offset = 1, step = 2;
+      break;
+    case dvrFORMAT_RGB24:
+      offset = 0, step = 3;
+      break;
+    case dvrFORMAT_BGR24:
+      offset = 2, step = 3;
+      break;
+    default:
+      return 0;
+  }
+  // A refused run leaves the motion values of the run before untouched.
+  if (mode != 2 || noiseFilter > 7) return 0;
+  const std::uint8_t* current = ring_[0];
+  const std::uint8_t* reference = reference_;
+  if (!current || !reference) return 0;  // no picture
+
+  std::memcpy(previousMotion_, motion_, dvrGRID_CELLS);
+  std::memset(motion_, 0, dvrGRID_CELLS);
+  sensA = std::max(sensA, 1);
+  sensB = std::max(sensB, 1);
+  noiseFilter = std::max(noiseFilter, 0);  // a negative shift would be undefined
+
+  const int dx = width_ <= dvrGRID_COLUMNS ? 1 : (width_ + dvrGRID_COLUMNS - 1) / dvrGRID_COLUMNS;
+  const int dy = height_ <= dvrGRID_ROWS ? 1 : (height_ + dvrGRID_ROWS - 1) / dvrGRID_ROWS;
+  gridColumns_ = std::min(dvrGRID_COLUMNS, width_ / dx);
+  gridRows_ = std::min(dvrGRID_ROWS, height_ / dy);
+
+  const int total =
+      step == 2 ? scanCells<2>(current + offset, reference + offset, dx, dy, noiseFilter, sensA)
+                : scanCells<3>(current + offset, reference + offset, dx, dy, noiseFilter, sensA);
+  const int motion = total / sensB;
+  return motion > tolerance ? motion : 0;
+}
+
+template <int step>
+int dvrImage::scanCells(const std::uint8_t* current, const std::uint8_t* reference, int dx, int dy,
+                        int noiseFilter, int sensA) {
+  const std::size_t rowBytes = static_cast<std::size_t>(width_) * step;
+  int total = 0;
+  for (int r = 0; r < gridRows_; ++r) {
+    const int y0 = r * dy;
+    // Cells are narrower than the 8 x 8 block on small pictures, so the
+    // blocks of the last rows and columns reach past the picture: they are
+    // cut at its edge, which keeps the reads inside the frame and stops a
+    // block from wrapping into the next row.
+    const int y1 = std::min(y0 + kBlock, height_);
+    // One pixel row at a time across the whole grid row, so that the frames
+    // are read front to back.
+    int sums[dvrGRID_COLUMNS] = {};
+    for (int y = y0; y < y1; ++y) {
+      const std::uint8_t* a = current + y * rowBytes;
+      const std::uint8_t* b = reference + y * rowBytes;
+      for (int c = 0; c < gridColumns_; ++c) {
+        const int x0 = c * dx;
+        const int n = std::min(x0 + kBlock, width_) - x0;
+        const std::uint8_t* pa = a + static_cast<std::size_t>(x0) * step;
+        const std::uint8_t* pb = b + static_cast<std::size_t>(x0) * step;
+        int sum = 0;
+        if (n == kBlock) {
+          for (int i = 0; i < kBlock; ++i) sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
+        } else {
+          for (int i = 0; i < n; ++i) sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
+        }
+        sums[c] += sum;
+      }
+    }
+    for (int c = 0; c < gridColumns_; ++c) {
+      const int cell = r * dvrGRID_COLUMNS + c;
+      if (mask_[cell] != 0) continue;  // excluded: stays 0
+      int value = std::min(255, sums[c] / sensA);
+      if (value < kCellFloor) value = 0;
+      motion_[cell] = static_cast<std::uint8_t>(value);
+      total += value;
+    }
+  }
+  return total;
+}
+
+void dvrImage::updateReference() {
+  if (ring_[0] && reference_) std::memcpy(reference_, ring_[0], frameBytes());
+}
+
+void dvrImage::packMotionBits() {
+  for (int i = 0; i < dvrMOTION_BITMASK_BYTES; ++i) {
+    std::uint8_t bits = 0;
+    for (int k = 0; k < 8; ++k)
+      if (motion_[i * 8 + k] > kBitThreshold) bits |= static_cast<std::uint8_t>(1u << k);
+    motionBits_[i] = bits;
+  }
+}
+
+bool dvrImage::motionInMask() const {
+  for (int cell = 0; cell < dvrGRID_CELLS; ++cell)
+    if (mask_[cell] == 1 && motion_[cell] >= kBitThreshold) return true;
+  return false;
+}
+
+void dvrImage::convert(int fromFormat, int toFormat, const std::uint8_t* source,
+                       std::uint8_t* destination, std::uint8_t* scratch) {
+  dvrConvertPicture(fromFormat, toFormat, source, destination, scratch, width_, height_);
+}
+
+std::uint8_t* dvrImage::convertCurrent(int toFormat, int pair) {
+  if (pair < 0 || pair > 1) return nullptr;
+  convert(format_, toFormat, ring_[0], convert_[pair][0], convert_[pair][1]);
+  return convert_[pair][0];
+}
+
+void dvrImage::scaleToRGB(int outWidth, int outHeight, std::uint8_t* destination, int toFormat) {
+  if (toFormat != dvrFORMAT_RGB24 && toFormat != dvrFORMAT_DIB24) return;
+  if (!destination || outWidth <= 0 || outHeight <= 0) return;
+  const std::uint8_t* picture = convertCurrent(toFormat, 0);
+  if (!picture) return;  // no picture
+  sampleThreeByte(picture, width_, height_, destination, outWidth, outHeight);
+}
+
+const std::vector<std::uint8_t>& dvrImage::iconImage(int size) {
+  static const std::vector<std::uint8_t> kNoIcon;
+  if (size <= 0 || size > 64) return kNoIcon;
+  const std::time_t now = std::time(nullptr);
+  if (size == iconSize_ && now == iconTime_ && !icon_.empty()) return icon_;
+
+  icon_.assign(static_cast<std::size_t>(size) * size * 3, 0);
+  const int h = static_cast<int>(static_cast<float>(size) * 0.75f);
+  const int top = (size - h) / 2;
+  std::uint8_t* picture = convert_[0][0];
+  if (ring_[0] && picture && h > 0) {
+    convert(format_, dvrFORMAT_RGB24, ring_[0], picture, convert_[0][1]);
+    sampleThreeByte(picture, width_, height_, icon_.data() + static_cast<std::size_t>(top) * size * 3,
+                    size, h);
+  }
+  iconSize_ = size;
+  iconTime_ = now;
+  return icon_;
+}
+
+void dvrImage::clearFrame() {
+  std::uint8_t* frame = ring_[0];
+  if (!frame) return;
+  const std::size_t bytes = frameBytes();
+  if (format_ != dvrFORMAT_UYVY) {
+    std::memset(frame, 0, bytes);
+    return;
+  }
+  // Black in UYVY is grey chroma with zero luma.
+  for (std::size_t i = 0; i + 1 < bytes; i += 2) {
+    frame[i] = 128;
+    frame[i + 1] = 0;
+  }
+}
