@@ -11,7 +11,6 @@
 #include <wx/msgdlg.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/joystick.h>
-#include <wx/msgdlg.h>
 #include <wx/progdlg.h>
 #include <wx/statbmp.h>
 #include <wx/timer.h>
@@ -23,14 +22,13 @@
 
 #include "app/application.h"
 #include "app/line_reader.h"
-#include "ui/interface.h"
 #include "core/console.h"
 #include "core/language.h"
-#include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "ui/interface.h"
 
 namespace {
 
