@@ -20,6 +20,7 @@
 #include "core/watchdog.h"
 #include "pipeline/capture_engine.h"
 #include "pipeline/image.h"
+#include "rules/rule_set.h"
 
 #ifndef TAVEL_VERSION_TEXT
 #define TAVEL_VERSION_TEXT "0.1"
@@ -85,6 +86,7 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   p.sound = sound_.get();
   dvrInstallSignalHandlers();
   p.quitting = false;
+  rules_ = std::make_unique<dvrRuleSet>();
 
   ui.progress(5, dvrTr("Starting console services..."));
   console_ = std::make_unique<dvrConsole>();
@@ -94,6 +96,7 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   core_ = std::make_unique<dvrCore>();
   p.core = core_.get();
   dvrStartCapturePipeline();
+  rules_->install();
 
   ui.progress(5, dvrTr("Initializing default objects..."));
   globals_ = std::make_unique<dvrSettingSet>();
@@ -162,6 +165,7 @@ void dvrApplication::shutdown(dvrStartupUi& ui) {
     ui.progress(70, dvrTr("Cleaning up..."));
     p.globals = nullptr;
     ui.progress(80, "");
+    rules_.reset();
     ui.progress(90, "");
     globals_.reset();
     ui.endProgress();

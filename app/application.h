@@ -15,6 +15,7 @@
 class wxSingleInstanceChecker;
 class dvrConsole;
 class dvrOKThread;
+class dvrRuleSet;
 class dvrCore;
 class dvrSettingSet;
 class dvrSoundPlayer;
@@ -59,6 +60,7 @@ class dvrApplication {
   std::unique_ptr<dvrCore> core_;
   std::unique_ptr<dvrSettingSet> globals_;
   std::unique_ptr<dvrOKThread> watchdog_;
+  std::unique_ptr<dvrRuleSet> rules_;
   bool started_ = false;
 };
 
