@@ -10,6 +10,7 @@
 #include "core/process.h"
 #include "core/text.h"
 #include "pipeline/capture_engine.h"
+#include "rules/rule_actions.h"
 
 namespace {
 
@@ -22,9 +23,6 @@ dvrBoard* findBoard(std::string_view name) {
   dvrCaptureEngine* capture = dvrCapture();
   return capture ? capture->boards().findBoard(name) : nullptr;
 }
-
-// Action texts are cut at this length before they are split.
-constexpr std::size_t kActionTextLimit = 2047;
 
 }  // namespace
 
@@ -146,12 +144,8 @@ std::string dvrRuleSet::ruleText() {
 }
 
 std::string dvrRuleSet::changeCommand(const dvrRule& rule, bool value) {
-  if (rule.nodes_.size() < 2 || rule.nodes_.back()->type() != dvrRULE_ACTION) return {};
-  std::string_view text = rule.nodes_.back()->text();
-  if (text.size() > kActionTextLimit) text = text.substr(0, kActionTextLimit);
-  std::size_t bar = text.find('|');
-  if (value) return std::string(text.substr(0, bar));
-  return bar == std::string_view::npos ? std::string() : std::string(text.substr(bar + 1));
+  auto held = rule.owner_ ? rule.owner_->lock() : std::unique_lock<std::recursive_mutex>();
+  return dvrChangeCommand(rule, value);
 }
 
 // ---- evaluation ------------------------------------------------------------
