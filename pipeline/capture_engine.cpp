@@ -3,16 +3,37 @@
 #include "core/console.h"
 #include "core/process.h"
 #include "core/settings.h"
+#include "core/text.h"
 
 dvrCaptureEngine::~dvrCaptureEngine() { shutdown(); }
 
-dvrObject* dvrCaptureEngine::findCamera(std::string_view) { return nullptr; }
+dvrObject* dvrCaptureEngine::findCamera(std::string_view name) { return cameras_.findCamera(name); }
 
 bool dvrCaptureEngine::deleteBoardAndCameras(std::string_view name) {
-  // The board's cameras go first (found by substring, as commands find
-  // boards); the board itself is deleted by its exact name.
-  if (!boards_.findBoard(name)) return false;
-  return boards_.deleteBoard(name);
+  // The board that deleteBoard removes (the first whose name equals the name
+  // without regard to case) loses its cameras first.
+  for (const auto& board : boards_.boards()) {
+    if (dvrEqualNoCase(board->name(), name)) {
+      cameras_.deleteCamerasOf(board.get());
+      return boards_.deleteBoard(name);
+    }
+  }
+  return false;
+}
+
+bool dvrCaptureEngine::deleteAllBoards() {
+  cameras_.deleteAllCameras();
+  return boards_.deleteAllBoards();
+}
+
+void dvrCaptureEngine::restartFlaggedCameras() {
+  for (const auto& camera : cameras_.cameras()) {
+    if (camera->settings().getInt("restartnow") != 1) continue;
+    camera->stop();
+    camera->reinit();
+    camera->start();
+    camera->settings().setInt("restartnow", 0);
+  }
 }
 
 void dvrCaptureEngine::tickBoards() {
@@ -30,6 +51,7 @@ std::string dvrCaptureEngine::boardSettingsText() {
 }
 
 void dvrCaptureEngine::shutdown() {
+  cameras_.deleteAllCameras();
   boards_.deleteSingleInstanceBoards();
   boards_.deleteAllBoards();
 }
@@ -44,9 +66,38 @@ void dvrStartCapturePipeline() {
   dvrConsole* console = dvrProcess().console;
   if (!core) return;
   core->setCaptureSide(std::make_unique<dvrCaptureEngine>());
-  if (console)
-    console->bind("AddCard", [](const dvrCommand& c, int) {
+  if (!console) return;
+  console->bind("AddCard", [](const dvrCommand& c, int) {
       dvrCaptureEngine* capture = dvrCapture();
       return capture && capture->boards().addBoard(c.param(1), c.param(2)) ? 1 : 0;
+    });
+    console->bind("AddCamera", [](const dvrCommand& c, int) {
+      dvrCaptureEngine* capture = dvrCapture();
+      dvrBoard* board = capture ? capture->boards().findBoard(c.param(1)) : nullptr;
+      if (!board) return 0;
+      // An optional fourth parameter (the type code of a saved camera) is not used:
+      // the board decides the camera type of its input.
+      int input = dvrParseInt(c.param(2));
+      if (!capture->cameras().addCamera(board->cameraType(input), input, c.param(3), board)) return 0;
+      dvrCore* core = dvrProcess().core;
+      if (core && core->isStarted() && !board->camerasStartManually()) {
+        dvrCamera* camera = capture->cameras().cameras().back().get();
+        camera->reinit();
+        camera->start();
+      }
+      return 1;
+    });
+    console->bind("DelCamera", [](const dvrCommand& c, int) {
+      dvrCaptureEngine* capture = dvrCapture();
+      return capture && capture->cameras().deleteCamera(c.param(1)) ? 1 : 0;
+    });
+    console->bind("DelCameras", [](const dvrCommand&, int) {
+      dvrCaptureEngine* capture = dvrCapture();
+      return capture && capture->cameras().deleteAllCameras() ? 1 : 0;
+    });
+    console->bind("Dome", [](const dvrCommand& c, int) {
+      dvrCaptureEngine* capture = dvrCapture();
+      dvrCamera* camera = capture ? capture->cameras().findCamera(c.param(1)) : nullptr;
+      return camera && camera->domeCommand(c) ? 1 : 0;
     });
 }
