@@ -113,25 +113,6 @@ class FakeRules : public dvrRuleSide {
   std::vector<std::string>& calls_;
 };
 
-// Switches the interface language for one test and puts the previous state
-// back. Loading catalogues needs the toolkit's application object, which the
-// recorder has and a test program does not, so the toolkit is initialised here.
-class LanguageScope {
- public:
-  explicit LanguageScope(int id)
-      : previous_(dvrCurrentLanguage()), hadTranslations_(wxTranslations::Get() != nullptr) {
-    dvrSwitchLanguage(id);
-  }
-  ~LanguageScope() {
-    dvrSwitchLanguage(previous_);
-    if (!hadTranslations_) wxTranslations::Set(nullptr);
-  }
-
- private:
-  wxInitializer toolkit_;
-  int previous_;
-  bool hadTranslations_;
-};
 
 // Changes the working directory for one test.
 class WorkingDirectory {
@@ -488,7 +469,7 @@ TEST_F(RunFile, OverlongLinesRunTheirFirst1022CharactersOnly) {
 TEST_F(SaveSettingsFile, SaveSettingsWritesHeaderGlobalsAndLocaleLast) {
   int french = dvrFindLanguage("fr_FR");
   ASSERT_GT(french, 0);
-  LanguageScope language(french);
+  dvrLanguageScope language(french);
 
   const std::string file = dir->file("settings.tvl");
   console->execute("savesettings " + file);

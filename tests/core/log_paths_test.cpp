@@ -60,23 +60,6 @@ class EnvironmentScope {
   std::optional<std::string> saved_;
 };
 
-// See console_test.cpp: catalogues need the toolkit initialised.
-class LanguageScope {
- public:
-  explicit LanguageScope(int id)
-      : previous_(dvrCurrentLanguage()), hadTranslations_(wxTranslations::Get() != nullptr) {
-    dvrSwitchLanguage(id);
-  }
-  ~LanguageScope() {
-    dvrSwitchLanguage(previous_);
-    if (!hadTranslations_) wxTranslations::Set(nullptr);
-  }
-
- private:
-  wxInitializer toolkit_;
-  int previous_;
-  bool hadTranslations_;
-};
 
 }  // namespace
 
@@ -397,7 +380,7 @@ TEST_F(LanguageScan, FindsTheLanguageOfAWrittenSettingsFile) {
   int french = dvrFindLanguage("fr_FR");
   ASSERT_GT(french, 0);
   {
-    LanguageScope language(french);
+    dvrLanguageScope language(french);
     ASSERT_TRUE(dvrSaveSettings(dir->file("settings.tvl")));
   }
   EXPECT_EQ(dvrScanSettingsLanguage(dir->file("settings.tvl")), french);

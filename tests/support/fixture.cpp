@@ -1,6 +1,7 @@
 #include "tests/support/fixture.h"
 
 #include <unistd.h>
+#include <wx/translation.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "core/console.h"
 #include "core/engine.h"
 #include "core/global_settings.h"
+#include "core/language.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
@@ -82,4 +84,14 @@ std::vector<std::string> dvrEngineTest::linesLoggedBy(const std::string& line) {
   console->execute(line);
   std::vector<std::string> lines = logLines();
   return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end());
+}
+
+dvrLanguageScope::dvrLanguageScope(int id)
+    : previous_(dvrCurrentLanguage()), hadTranslations_(wxTranslations::Get() != nullptr) {
+  dvrSwitchLanguage(id);
+}
+
+dvrLanguageScope::~dvrLanguageScope() {
+  dvrSwitchLanguage(previous_);
+  if (!hadTranslations_) wxTranslations::Set(nullptr);
 }

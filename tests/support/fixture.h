@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <wx/init.h>
 
 #include <memory>
 #include <string>
@@ -47,4 +48,18 @@ class dvrEngineTest : public ::testing::Test {
   std::unique_ptr<dvrConsole> console;
   std::unique_ptr<dvrCore> core;
   std::unique_ptr<dvrSettingSet> globals;
+};
+
+// Switches the interface language for one test and puts the previous state
+// back. Loading catalogues needs the toolkit's application object, which the
+// recorder has and a test program does not, so the toolkit is initialised here.
+class dvrLanguageScope {
+ public:
+  explicit dvrLanguageScope(int id);
+  ~dvrLanguageScope();
+
+ private:
+  wxInitializer toolkit_;
+  int previous_;
+  bool hadTranslations_;
 };
