@@ -1,8 +1,8 @@
 // What the rules need of the cameras.
 //
-// The cameras live in a library above this one; the camera container
-// implements this interface and hands it to the rule set at start-up
-// (dvrRuleSet::setCameras). Without it every camera condition is false.
+// dvrCaptureCameras() answers it from the cameras of the process's capture
+// engine; the rule set takes that one when it is installed, and tests hand it
+// fakes (dvrRuleSet::setCameras). Without one every camera condition is false.
 //
 // Threads: called by whichever thread evaluates a rule (the main thread in
 // Refresh, the capture threads for recording), with the rule set's lock held.
@@ -21,3 +21,8 @@ class dvrRuleCameras {
   // 1 lost, 0 present, -1 when there is no such camera or it has no device.
   virtual int signalLost(std::string_view camera) = 0;
 };
+
+// The cameras of the process's capture engine, found by name as commands find
+// them: motion is the camera's motion-recording state, signal the answer of
+// its board for its input.
+dvrRuleCameras& dvrCaptureCameras();

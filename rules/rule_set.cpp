@@ -54,6 +54,7 @@ void dvrRuleSet::install() {
     });
   }
   if (p.core) p.core->setRuleSide(this);
+  if (!cameras_) setCameras(&dvrCaptureCameras());
   installed_ = true;
 }
 
