@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "core/text.h"
 #include "pipeline/board.h"
+#include "pipeline/camera_thread.h"
 #include "pipeline/codec.h"
 #include "pipeline/image.h"
 
@@ -223,6 +224,17 @@ bool dvrCamera::start() {
   return true;
 }
 
+void dvrCamera::runCaptureThread() {
+  thread_ = std::make_unique<dvrCameraThread>(*this);
+  thread_->start();
+}
+
+void dvrCamera::endCaptureThread() {
+  if (!thread_) return;
+  thread_->stop();
+  thread_.reset();
+}
+
 bool dvrCamera::stop() {
   endCaptureThread();
   if (running_) {
@@ -305,11 +317,14 @@ bool dvrCamera::domeCommand(const dvrCommand&) {
 }
 
 bool dvrCamera::reinit() {
-  std::lock_guard<std::recursive_mutex> codecGuard(codecLock_);
-  std::lock_guard<std::recursive_mutex> imageGuard(imageLock_);
+  // Stop (and join) the capture thread before taking the locks: the thread
+  // takes them every frame and may be waiting for them right now, and joining
+  // it while holding them would never return.
   const bool wasRunning = running_;
   reinitialising_ = true;
   stop();
+  std::lock_guard<std::recursive_mutex> codecGuard(codecLock_);
+  std::lock_guard<std::recursive_mutex> imageGuard(imageLock_);
   codec_.reset();
   image_.reset();
 

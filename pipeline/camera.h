@@ -10,6 +10,7 @@
 // lock comes before the image lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "core/object.h"
 
 class dvrBoard;
+class dvrCameraThread;
 class dvrCodec;
 class dvrImage;
 struct dvrCommand;
@@ -136,10 +138,10 @@ class dvrCamera : public dvrObject {
   bool takeNewFrame();
 
  protected:
-  // The capture thread: made and run by start, ended and joined by stop.
-  // The base has no thread; the capture thread kind fills these in.
-  virtual void runCaptureThread() {}
-  virtual void endCaptureThread() {}
+  // The capture thread: made and run by start, ended and joined by stop
+  // (dvrCameraThread). Kinds without a capture loop of their own keep these.
+  virtual void runCaptureThread();
+  virtual void endCaptureThread();
   // Re-creates the dome controller from domecom, domeaddr and dometype.
   virtual void recreateDome() {}
 
@@ -163,8 +165,9 @@ class dvrCamera : public dvrObject {
   std::unique_ptr<dvrCodec> codec_;  // guarded by codecLock_
   std::string codecName_ = "NULL";
   int codecMode_ = 1;
-  bool running_ = false;
-  bool reinitialising_ = false;
+  std::unique_ptr<dvrCameraThread> thread_;  // command thread
+  std::atomic<bool> running_{false};
+  std::atomic<bool> reinitialising_{false};  // read by the capture thread
   bool remote_ = false;
   bool replay_ = false;
   bool frameSeen_ = false;  // guarded by frameFlagLock_

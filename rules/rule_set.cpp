@@ -30,6 +30,7 @@ dvrRuleSet::dvrRuleSet() : clock_(systemMilliseconds), mainThread_(std::this_thr
 
 dvrRuleSet::~dvrRuleSet() {
   if (installed_) {
+    if (dvrRuleLookupInstance() == this) dvrSetRuleLookup(nullptr);
     dvrProcessObjects& p = dvrProcess();
     if (p.core && p.core->ruleSide() == this) p.core->setRuleSide(nullptr);
     if (p.console) {
@@ -55,7 +56,13 @@ void dvrRuleSet::install() {
   }
   if (p.core) p.core->setRuleSide(this);
   if (!cameras_) setCameras(&dvrCaptureCameras());
+  dvrSetRuleLookup(this);
   installed_ = true;
+}
+
+int dvrRuleSet::ruleValue(std::string_view name) {
+  std::optional<bool> value = evaluate(name, kDepth);
+  return value ? (*value ? 1 : 0) : -1;
 }
 
 void dvrRuleSet::setClock(Clock clock) {

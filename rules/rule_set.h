@@ -16,6 +16,8 @@
 // on the main thread at once, from any other thread through the interpreter's queue.
 #pragma once
 
+#include "pipeline/rule_lookup.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,7 +33,7 @@
 #include "rules/rule.h"
 #include "rules/rule_cameras.h"
 
-class dvrRuleSet : public dvrRuleSide {
+class dvrRuleSet : public dvrRuleSide, public dvrRuleLookup {
  public:
   // Milliseconds since the epoch; the default reads the system clock. The
   // schedule takes the local hour and weekday from the same clock.
@@ -78,6 +80,8 @@ class dvrRuleSet : public dvrRuleSide {
   // dvrRuleSide. Refresh: evaluates every rule and performs the change action
   // of each rule whose value differs from the previous Refresh.
   void evaluate(std::vector<std::uint8_t>& lastValues) override;
+  // dvrRuleLookup, for the capture threads: the named rule evaluated now.
+  int ruleValue(std::string_view name) override;
   std::string ruleText() override;
 
   // The command a change of a rule to value runs: the part of the last node's

@@ -82,6 +82,14 @@ TEST_F(RuleCamerasTest, CameraConditionsReadTheCaptureEngine) {
   EXPECT_EQ(rules->evaluate("Dark"), std::optional<bool>(true));
   dvrCapture()->cameras().findCamera("Gate")->statistics().motionRecording = 0;
   EXPECT_EQ(rules->evaluate("Moving"), std::optional<bool>(false));
+
+  // The capture threads ask through the lookup the rule set installs.
+  ASSERT_EQ(dvrRuleLookupInstance(), rules.get());
+  EXPECT_EQ(dvrRuleLookupInstance()->ruleValue("Dark"), 1);
+  EXPECT_EQ(dvrRuleLookupInstance()->ruleValue("Moving"), 0);
+  EXPECT_EQ(dvrRuleLookupInstance()->ruleValue("Nothing"), -1);
+  rules.reset();
+  EXPECT_EQ(dvrRuleLookupInstance(), nullptr);
 }
 
 }  // namespace
