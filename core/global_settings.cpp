@@ -14,12 +14,12 @@ namespace {
 // Declares one setting with a translated label and help text and stores its default.
 void declareInt(dvrSettingSet& s, const char* key, const char* label, const char* help,
                 std::int32_t type, std::uint32_t flags, int value, int min = 0, int max = 0) {
-  s.declare(key, dvrTr(label), help[0] ? dvrTr(help) : std::string(), type, flags, min, max);
+  s.declare(key, dvrTr(label), dvrTr(help), type, flags, min, max);
   s.setInt(key, value);
 }
 
 void presentation(dvrSettingSet& s, std::int32_t type, const char* label) {
-  s.declare("", label[0] ? dvrTr(label) : std::string(), type, 0);
+  s.declare("", dvrTr(label), type, 0);
 }
 
 }  // namespace

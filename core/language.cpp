@@ -90,6 +90,8 @@ void dvrSwitchLanguage(int id) {
 }
 
 std::string dvrTr(const char* msgid) {
+  // The translation of the empty text is the catalogue's header, never wanted.
+  if (!msgid || !msgid[0]) return std::string();
   if (!wxTranslations::Get()) return msgid;
   return wxGetTranslation(wxString::FromUTF8(msgid)).utf8_string();
 }

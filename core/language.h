@@ -29,5 +29,6 @@ int dvrScanSettingsLanguage(const std::string& settingsFile);
 // leave their texts untranslated.
 void dvrSwitchLanguage(int id);
 
-// The translation of a message id in the current catalogues (UTF-8).
+// The translation of a message id in the current catalogues (UTF-8); the
+// empty text stays empty.
 std::string dvrTr(const char* msgid);

@@ -34,12 +34,10 @@ std::function<void()>& loginChanged() {
   return hook;
 }
 
-// An empty text must not go through the catalogue: its translation is the catalogue header.
-std::string tr(const char* text) { return text[0] ? dvrTr(text) : std::string(); }
 
 void declareUser(dvrSettingSet& s, const char* key, const char* label, const char* help,
                  std::int32_t type, std::uint32_t flags) {
-  s.declare(key, tr(label), tr(help), type, flags);
+  s.declare(key, dvrTr(label), dvrTr(help), type, flags);
 }
 
 std::string errorText(const std::string& reason) {

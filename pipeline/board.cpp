@@ -19,7 +19,6 @@ namespace {
 
 std::atomic<int> g_nextBoardId{0};
 
-std::string tr(const char* text) { return text[0] ? dvrTr(text) : std::string(); }
 
 }  // namespace
 
@@ -30,24 +29,24 @@ dvrBoard::dvrBoard() {
   s.setKind("board");
   s.setObjectName("temporary");
   id_ = g_nextBoardId++;
-  s.declare("", tr("Identification"), GROUP, ADVANCED);
-  s.declare("ID", tr("ID"),
-            tr("This number identifies the card. In case you have to redo these settings, make "
+  s.declare("", dvrTr("Identification"), GROUP, ADVANCED);
+  s.declare("ID", dvrTr("ID"),
+            dvrTr("This number identifies the card. In case you have to redo these settings, make "
                "sure you give the same identifier."),
             SPIN, INT | ADVANCED, 0, 255);
   s.setInt("ID", id_);
-  s.declare("", tr("Common settings"), GROUP, ADVANCED);
-  s.declare("videostd", tr("Video standard"),
-            tr("In Europe, this is usually PAL.\nIn Northern America, and Japan, NTSC."), CHOICE,
+  s.declare("", dvrTr("Common settings"), GROUP, ADVANCED);
+  s.declare("videostd", dvrTr("Video standard"),
+            dvrTr("In Europe, this is usually PAL.\nIn Northern America, and Japan, NTSC."), CHOICE,
             INT | SHOWTEXT | ADVANCED);
-  s.addChoice(tr("NTSC"), 0);
-  s.addChoice(tr("PAL"), 1);
+  s.addChoice(dvrTr("NTSC"), 0);
+  s.addChoice(dvrTr("PAL"), 1);
   s.setInt("videostd", 1);
-  s.declare("icon", tr("Device icon"),
-            tr("You can choose a custom icon for this device to be shown in the toolbar."), dvrType::FILE,
+  s.declare("icon", dvrTr("Device icon"),
+            dvrTr("You can choose a custom icon for this device to be shown in the toolbar."), dvrType::FILE,
             STRING | PREVIEW | ADVANCED);
   s.setText("icon", dvrGetPath(dvrPATH_BUTTONS) + "/card_icon_small.png");
-  s.declare("", tr("Device settings"), GROUP, 0);
+  s.declare("", dvrTr("Device settings"), GROUP, 0);
 }
 
 dvrBoard::~dvrBoard() = default;
@@ -145,13 +144,13 @@ int dvrBoard::watchdogTick() {
 
 void dvrBoard::declareWatchdogSettings() {
   dvrSettingSet& s = settings();
-  s.declare("watchdog", tr("Enable watchdog"),
-            tr("The watchdog feature monitors the recorder. The recorder constantly tells "
+  s.declare("watchdog", dvrTr("Enable watchdog"),
+            dvrTr("The watchdog feature monitors the recorder. The recorder constantly tells "
                "watchdog that the recorder is still alive. If the recorder doesn't respond within "
                "the number of seconds specified in `Watchdog timer', the watchdog will reboot the "
                "computer."),
             CHECK, INT | 0x0001);
-  s.declare("watchdogtime", tr("Watchdog timer"), tr("The value is in seconds."), SLIDER, INT, 30,
+  s.declare("watchdogtime", dvrTr("Watchdog timer"), dvrTr("The value is in seconds."), SLIDER, INT, 30,
             180);
   s.setInt("watchdogtime", 60);
 }

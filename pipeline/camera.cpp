@@ -19,7 +19,6 @@ using namespace dvrType;
 
 namespace {
 
-std::string tr(const char* text) { return text[0] ? dvrTr(text) : std::string(); }
 
 }  // namespace
 
@@ -38,116 +37,116 @@ void dvrCamera::declareSettings() {
   s.setObjectName("temporary");
   const int maxRate = maxFrameRate();
 
-  s.declare("", tr("Visual settings"), GROUP, 0);
-  s.declare("name", tr("Camera title"), tr("Camera title will be shown on titles of camera windows."),
+  s.declare("", dvrTr("Visual settings"), GROUP, 0);
+  s.declare("name", dvrTr("Camera title"), dvrTr("Camera title will be shown on titles of camera windows."),
             TEXT, STRING);
 
-  s.declare("", tr("Image compression"), GROUP, MENU);
-  s.declare("codec", tr("Codec"), tr("The codec that is used."), CHOICE, ADVANCED | INT | SHOWTEXT);
-  s.addChoice(tr("MPEG-4"), 0);
-  s.addChoice(tr("MJPEG"), 1);
-  s.addChoice(tr("Theora (experimental)"), 5);
-  s.declare("compress", tr("Quality"),
-            tr("Adjust compression quality. Better quality means more disk space being used."),
+  s.declare("", dvrTr("Image compression"), GROUP, MENU);
+  s.declare("codec", dvrTr("Codec"), dvrTr("The codec that is used."), CHOICE, ADVANCED | INT | SHOWTEXT);
+  s.addChoice(dvrTr("MPEG-4"), 0);
+  s.addChoice(dvrTr("MJPEG"), 1);
+  s.addChoice(dvrTr("Theora (experimental)"), 5);
+  s.declare("compress", dvrTr("Quality"),
+            dvrTr("Adjust compression quality. Better quality means more disk space being used."),
             SLIDER, INT, 10, 100);
   s.setInt("compress", 50);
 
-  s.declare("", tr("Image adjustments"), GROUP, MENU);
-  s.declare("framerate", tr("Framerate"), "", SLIDER, INT, 1, maxRate);
+  s.declare("", dvrTr("Image adjustments"), GROUP, MENU);
+  s.declare("framerate", dvrTr("Framerate"), "", SLIDER, INT, 1, maxRate);
   s.setInt("framerate", 1);
-  s.declare("brightness", tr("Brightness"), "", SLIDER, INT, 0, 255);
-  s.declare("contrast", tr("Contrast"), "", SLIDER, INT, 0, 255);
-  s.declare("sharpness", tr("Sharpness"), "", SLIDER, ADVANCED | INT, 0, 255);
-  s.declare("color", tr("Color"), "", SLIDER, ADVANCED | INT, 0, 255);
+  s.declare("brightness", dvrTr("Brightness"), "", SLIDER, INT, 0, 255);
+  s.declare("contrast", dvrTr("Contrast"), "", SLIDER, INT, 0, 255);
+  s.declare("sharpness", dvrTr("Sharpness"), "", SLIDER, ADVANCED | INT, 0, 255);
+  s.declare("color", dvrTr("Color"), "", SLIDER, ADVANCED | INT, 0, 255);
 
-  s.declare("", tr("Motion detection"), GROUP, MENU);
-  s.declare("mot_sens1", tr("Sensitivity A"), "", SLIDER, INT, 1, 16);
+  s.declare("", dvrTr("Motion detection"), GROUP, MENU);
+  s.declare("mot_sens1", dvrTr("Sensitivity A"), "", SLIDER, INT, 1, 16);
   s.setInt("mot_sens1", 4);
-  s.declare("mot_sens2", tr("Sensitivity B"), "", SLIDER, ADVANCED | INT, 1, 32);
+  s.declare("mot_sens2", dvrTr("Sensitivity B"), "", SLIDER, ADVANCED | INT, 1, 32);
   s.setInt("mot_sens2", 8);
-  s.declare("mot_edge", tr("Noise filter"), "", SLIDER, INT, 3, 7);
+  s.declare("mot_edge", dvrTr("Noise filter"), "", SLIDER, INT, 3, 7);
   s.setInt("mot_edge", 5);
-  s.declare("mot_tol", tr("Tolerance"), tr("How much motion is tolerated until it is reported as motion."),
+  s.declare("mot_tol", dvrTr("Tolerance"), dvrTr("How much motion is tolerated until it is reported as motion."),
             SLIDER, ADVANCED | INT, 1, 64);
   s.setInt("mot_tol", 7);
-  s.declare("md_type", tr("Detection type"),
-            tr("Select the detection type to suit the camera environment. Note that selecting a "
+  s.declare("md_type", dvrTr("Detection type"),
+            dvrTr("Select the detection type to suit the camera environment. Note that selecting a "
                "filter might weaken the overall motion detection."),
             CHOICE, ADVANCED | INT | SHOWTEXT);
-  s.addChoice(tr("Normal"), 0);
-  s.addChoice(tr("Light change filter"), 1);
+  s.addChoice(dvrTr("Normal"), 0);
+  s.addChoice(dvrTr("Light change filter"), 1);
   s.declare("noclosewindow", "", HIDDEN, NOSAVE | INT);
 
-  s.declare("", tr("PTZ and access settings"), GROUP, MENU);
-  s.declare("group", tr("Group"), tr("The group to which the camera belongs to."), CHOICE,
+  s.declare("", dvrTr("PTZ and access settings"), GROUP, MENU);
+  s.declare("group", dvrTr("Group"), dvrTr("The group to which the camera belongs to."), CHOICE,
             ADVANCED | INT | SHOWTEXT);
-  s.addChoice(tr("No group"), 0);
+  s.addChoice(dvrTr("No group"), 0);
   for (int g = 1; g <= 4; ++g) s.addChoice(std::to_string(g), g);
-  s.declare("dometype", tr("PTZ control"), tr("The protocol used by this dome."), CHOICE, INT | SHOWTEXT);
-  s.addChoice(tr("None"), 0);
-  s.addChoice(tr("Pelco-P"), 1);
-  s.addChoice(tr("Pelco-D"), 2);
-  s.addChoice(tr("Network"), 99);
-  s.declare("domecom", tr("COM port"), tr("The serial port to which the dome is connected to."), PORT,
+  s.declare("dometype", dvrTr("PTZ control"), dvrTr("The protocol used by this dome."), CHOICE, INT | SHOWTEXT);
+  s.addChoice(dvrTr("None"), 0);
+  s.addChoice(dvrTr("Pelco-P"), 1);
+  s.addChoice(dvrTr("Pelco-D"), 2);
+  s.addChoice(dvrTr("Network"), 99);
+  s.declare("domecom", dvrTr("COM port"), dvrTr("The serial port to which the dome is connected to."), PORT,
             STRING | SHOWTEXT);
-  s.declare("domeaddr", tr("Address"),
-            tr("The address of the dome. There can be several domes connected to the same serial "
+  s.declare("domeaddr", dvrTr("Address"),
+            dvrTr("The address of the dome. There can be several domes connected to the same serial "
                "port, when each of them has a unique address."),
             CHOICE, INT | SHOWTEXT);
   for (int a = 0; a <= 64; ++a) s.addChoice(std::to_string(a), a);
-  s.declare("domexspeed", tr("Dome X speed"),
-            tr("The relative horizontal speed of this dome. Values 1 to 10, where 1 is slowest and "
+  s.declare("domexspeed", dvrTr("Dome X speed"),
+            dvrTr("The relative horizontal speed of this dome. Values 1 to 10, where 1 is slowest and "
                "10 fastest."),
             SLIDER, ADVANCED | INT, 1, 10);
   s.setInt("domexspeed", 5);
-  s.declare("domeyspeed", tr("Dome Y speed"),
-            tr("The relative vertical speed of this dome. Values 1 to 10, where 1 is slowest and 10 "
+  s.declare("domeyspeed", dvrTr("Dome Y speed"),
+            dvrTr("The relative vertical speed of this dome. Values 1 to 10, where 1 is slowest and 10 "
                "fastest."),
             SLIDER, ADVANCED | INT, 1, 10);
   s.setInt("domeyspeed", 5);
-  s.declare("domezspeed", tr("Dome zoom speed"),
-            tr("The relative zooming speed of this dome. Values 1 to 10, where 1 is slowest and 10 "
+  s.declare("domezspeed", dvrTr("Dome zoom speed"),
+            dvrTr("The relative zooming speed of this dome. Values 1 to 10, where 1 is slowest and 10 "
                "fastest."),
             SLIDER, ADVANCED | INT, 1, 10);
   s.setInt("domezspeed", 5);
   s.declare("domecontrol", "", HIDDEN, STRING);
   s.setText("domecontrol", "relative");
 
-  s.declare("", tr("Image adjustments"), GROUP, RUNTIME | NOSAVE);
-  s.declare("rt_motion", tr("Show motion"), CHECK, RUNTIME | INT);
-  s.declare("rt_mask", tr("Show mask"), CHECK, ADVANCED | RUNTIME | INT);
-  s.declare("rt_status", tr("Show status"), CHECK, ADVANCED | RUNTIME | INT);
-  s.declare("rt_updateicon", tr("Image icon"), CHECK, ADVANCED | RUNTIME | INT);
+  s.declare("", dvrTr("Image adjustments"), GROUP, RUNTIME | NOSAVE);
+  s.declare("rt_motion", dvrTr("Show motion"), CHECK, RUNTIME | INT);
+  s.declare("rt_mask", dvrTr("Show mask"), CHECK, ADVANCED | RUNTIME | INT);
+  s.declare("rt_status", dvrTr("Show status"), CHECK, ADVANCED | RUNTIME | INT);
+  s.declare("rt_updateicon", dvrTr("Image icon"), CHECK, ADVANCED | RUNTIME | INT);
   const char* colourKeys[] = {"rt_colR", "rt_colG", "rt_colB", "rt_colI"};
   const char* colourLabels[] = {"Red", "Green", "Blue", "Brightness"};
   for (int i = 0; i < 4; ++i) {
-    s.declare(colourKeys[i], tr(colourLabels[i]), SLIDER, ADVANCED | RUNTIME | INT, 0, 255);
+    s.declare(colourKeys[i], dvrTr(colourLabels[i]), SLIDER, ADVANCED | RUNTIME | INT, 0, 255);
     s.setInt(colourKeys[i], i < 3 ? 255 : 128);
   }
-  s.declare("rt_flipH", tr("Flip horizontally"), CHECK, ADVANCED | RUNTIME | INT);
-  s.declare("rt_flipV", tr("Flip vertically"), CHECK, ADVANCED | RUNTIME | INT);
+  s.declare("rt_flipH", dvrTr("Flip horizontally"), CHECK, ADVANCED | RUNTIME | INT);
+  s.declare("rt_flipV", dvrTr("Flip vertically"), CHECK, ADVANCED | RUNTIME | INT);
   s.declare("activity", "", HIDDEN, NOSAVE | INT);
   s.declare("needrestart", "", HIDDEN, NOSAVE | INT);
   s.declare("restartnow", "", HIDDEN, NOSAVE | INT);
   for (int m = 0; m < 6; ++m) s.declare(dvrFormat("mask%d", m), "", HIDDEN, STRING);
-  for (int p = 1; p <= 16; ++p) s.declare(dvrFormat("domepresetname%d", p), tr("Preset"), HIDDEN, STRING);
+  for (int p = 1; p <= 16; ++p) s.declare(dvrFormat("domepresetname%d", p), dvrTr("Preset"), HIDDEN, STRING);
 
-  s.declare("", tr("Capturing settings"), GROUP, MENU);
-  s.declare("recordbyrule", tr("Motion record by rule"),
-            tr("Record only when the specified rule is true.\nLeave empty to ignore."), RULE,
+  s.declare("", dvrTr("Capturing settings"), GROUP, MENU);
+  s.declare("recordbyrule", dvrTr("Motion record by rule"),
+            dvrTr("Record only when the specified rule is true.\nLeave empty to ignore."), RULE,
             ADVANCED | STRING);
-  s.declare("recordbyruleC", tr("Continuous record by rule"),
-            tr("Record continuously when the specified rule is true.\nLeave empty to ignore."), RULE,
+  s.declare("recordbyruleC", dvrTr("Continuous record by rule"),
+            dvrTr("Record continuously when the specified rule is true.\nLeave empty to ignore."), RULE,
             ADVANCED | STRING);
-  s.declare("framerate_c", tr("Continuous framerate"),
-            tr("This is the framerate for the continuous recording when the rule is applied."),
+  s.declare("framerate_c", dvrTr("Continuous framerate"),
+            dvrTr("This is the framerate for the continuous recording when the rule is applied."),
             SLIDER, INT, 0, maxRate);
-  s.declare("framerate_m", tr("Motion record framerate"),
-            tr("This is the framerate for the motion recording. Default is maximum, which depends "
+  s.declare("framerate_m", dvrTr("Motion record framerate"),
+            dvrTr("This is the framerate for the motion recording. Default is maximum, which depends "
                "on the capturing framerate."),
             SLIDER, INT, 0, maxRate);
-  s.declare("postframes", tr("Post motion recording"),
-            tr("How many frames to record after detected motion. Usually this can be zero, but "
+  s.declare("postframes", dvrTr("Post motion recording"),
+            dvrTr("How many frames to record after detected motion. Usually this can be zero, but "
                "increase the amount in challenging environments where motion detection must be "
                "tolerant."),
             SLIDER, ADVANCED | INT, 0, 20);
@@ -180,10 +179,10 @@ void dvrCamera::addResolution(int width, int height) {
 void dvrCamera::addFormat(int format) { formats_.push_back(format); }
 
 void dvrCamera::declareResolution() {
-  settings().declare("resolution", tr("Resolution"), CHOICE, INT | SHOWTEXT);
+  settings().declare("resolution", dvrTr("Resolution"), CHOICE, INT | SHOWTEXT);
 }
 
-void dvrCamera::declareFormat() { settings().declare("format", tr("Format"), HIDDEN, INT | SHOWTEXT); }
+void dvrCamera::declareFormat() { settings().declare("format", dvrTr("Format"), HIDDEN, INT | SHOWTEXT); }
 
 bool dvrCamera::setResolution(int index) {
   if (input_ < 0) {

@@ -38,3 +38,4 @@ TEST(EqualNoCase, IgnoresAsciiCaseOnly) {
   EXPECT_FALSE(dvrEqualNoCase("Set", "Sets"));
   EXPECT_FALSE(dvrEqualNoCase("a", "b"));
 }
+
