@@ -7,12 +7,16 @@
 //                    nothing; the frame-period wait returns at once;
 //   "codec/<size>"   the same clip copied into an image buffer and compressed
 //                    by the camera's codec, nothing else.
-// thread/codec is what the loop costs on top of compression.
+// thread/codec is what the loop costs on top of compression. The counter
+// "allocs/frame" is the number of heap allocations (malloc, calloc, realloc in
+// any library of the process) per frame while the batches ran: the loop's own
+// share of it must be nothing.
 //
 //   build-bench/bench/camera_thread_bench --benchmark_repetitions=5
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +31,31 @@
 #include "pipeline/codec.h"
 #include "pipeline/frame_sink.h"
 #include "pipeline/image.h"
+
+// Counting allocator: the program's own malloc family, which every shared
+// library of the process binds to, forwarding to the C library's.
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+}
+namespace {
+std::atomic<long> allocations{0};
+}
+extern "C" {
+void* malloc(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_calloc(count, size);
+}
+void* realloc(void* block, std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_realloc(block, size);
+}
+}
 
 namespace {
 
@@ -130,12 +159,17 @@ void BM_Thread(benchmark::State& state) {
   dvrCameraThread thread(camera, env);
   thread.start();
   constexpr int kBatch = 50;
+  board.run(kBatch);  // the codec's first frames set up its own buffers
+  const long before = allocations.load();
   for (auto _ : state) board.run(kBatch);
+  const long allocated = allocations.load() - before;
   board.release();
   thread.stop();
   dvrSetFrameSink(nullptr);
   state.SetItemsProcessed(state.iterations() * kBatch);
   state.counters["recorded"] = camera.statistics().framesRecorded;
+  state.counters["allocs/frame"] =
+      static_cast<double>(allocated) / static_cast<double>(state.iterations() * kBatch);
 }
 
 void BM_Codec(benchmark::State& state) {
@@ -151,6 +185,7 @@ void BM_Codec(benchmark::State& state) {
   }
   constexpr int kBatch = 50;
   long next = 0;
+  const long before = allocations.load();
   for (auto _ : state) {
     for (int i = 0; i < kBatch; ++i) {
       const auto& frame = clip[static_cast<std::size_t>(next++ % kClipFrames)];
@@ -159,6 +194,8 @@ void BM_Codec(benchmark::State& state) {
     }
   }
   state.SetItemsProcessed(state.iterations() * kBatch);
+  state.counters["allocs/frame"] = static_cast<double>(allocations.load() - before) /
+                                   static_cast<double>(state.iterations() * kBatch);
 }
 
 }  // namespace
