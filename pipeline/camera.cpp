@@ -246,11 +246,15 @@ bool dvrCamera::stop() {
 bool dvrCamera::grab() {
   std::lock_guard<std::recursive_mutex> lock(imageLock_);
   if (image_ && board_ && !board_->grabFrame(input_, *image_)) return false;
+  stampFrameTime();
+  return true;
+}
+
+void dvrCamera::stampFrameTime() {
   auto now = std::chrono::system_clock::now().time_since_epoch();
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
   frameSeconds_ = ms / 1000;
   frameMilliseconds_ = static_cast<std::int32_t>(ms % 1000);
-  return true;
 }
 
 int dvrCamera::detectMotion() {

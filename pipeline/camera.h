@@ -67,6 +67,10 @@ class dvrCamera : public dvrObject {
   virtual bool start();
   virtual bool stop();
   virtual void onStart() {}
+  // Work a grab needs before the camera's locks are taken, on the capture
+  // thread: a network transfer that must not hold up the camera's windows.
+  // False when no new picture came (the thread then waits a frame period).
+  virtual bool prepareGrab() { return true; }
   virtual bool grab();
   virtual int detectMotion();
   virtual void setBrightness(int value);
@@ -145,6 +149,8 @@ class dvrCamera : public dvrObject {
   // Re-creates the dome controller from domecom, domeaddr and dometype.
   virtual void recreateDome() {}
 
+  // Sets the frame time to the current system time (seconds and milliseconds).
+  void stampFrameTime();
   void addResolution(int width, int height);
   void addFormat(int format);
   void setRemote(bool on) { remote_ = on; }

@@ -96,6 +96,14 @@ void dvrCameraThread::run() {
     }
     paused_ = false;
     const bool remote = camera_.isRemote();
+    const std::int64_t attemptAt = env_.milliseconds();
+    if (!camera_.prepareGrab()) {
+      // Nothing new came in (a network camera whose fetch failed, or that is
+      // disabled): wait out the frame period, so that an unreachable source is
+      // asked again at the frame rate and not in a tight loop.
+      if (!stopping_) pause(framePeriodWait(attemptAt, env_.milliseconds()));
+      continue;
+    }
     std::int64_t grabbedAt = 0;
     bool grabbed = false;
     {
@@ -118,18 +126,17 @@ void dvrCameraThread::run() {
     {
       const std::int64_t now = env_.milliseconds();
       camera_.countFrame(static_cast<std::uint32_t>(now));
-      int wait = kRemoteMs;
-      if (!remote) {
-        const int rate = s.getInt("framerate");
-        const std::int64_t elapsed = now - grabbedAt;
-        const std::int64_t period = rate == 0 ? kNoFrameRateMs : 1000 / rate - elapsed;
-        wait = static_cast<int>(std::clamp<std::int64_t>(period, 0, 1000));
-      }
-      pause(wait);
+      pause(remote ? kRemoteMs : framePeriodWait(grabbedAt, now));
     }
   }
   stopping_ = true;
   if (watchdog) watchdog->removeModule(key);
+}
+
+int dvrCameraThread::framePeriodWait(std::int64_t since, std::int64_t now) const {
+  const int rate = camera_.settings().getInt("framerate");
+  const std::int64_t period = rate == 0 ? kNoFrameRateMs : 1000 / rate - (now - since);
+  return static_cast<int>(std::clamp<std::int64_t>(period, 0, 1000));
 }
 
 bool dvrCameraThread::processFrame(dvrImage& image, bool streaming, bool remote, Counters& counters) {

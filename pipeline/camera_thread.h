@@ -86,6 +86,9 @@ class dvrCameraThread {
   // Builds the record and gives the compressed frame to the sink, retrying while refused.
   void handOff();
   void pause(int milliseconds);
+  // The wait that ends the frame period begun at since: 1000 / framerate
+  // milliseconds less the time taken, within 0..1000 (framerate 0: a short wait).
+  int framePeriodWait(std::int64_t since, std::int64_t now) const;
 
   dvrCamera& camera_;
   Environment env_;

@@ -93,6 +93,15 @@ class ScriptCamera : public dvrCamera {
   // With busy set, start runs a thread whose waits return at once, so that it
   // is nearly always holding or asking for the camera's locks.
   bool busy = false;
+  // The next this many prepareGrab calls answer that nothing new came in.
+  std::atomic<int> failedPrepares{0};
+  bool prepareGrab() override {
+    if (failedPrepares > 0) {
+      --failedPrepares;
+      return false;
+    }
+    return true;
+  }
 
  protected:
   void runCaptureThread() override {
@@ -328,6 +337,33 @@ TEST_F(CameraThreadTest, FramePeriodWaits) {
     ASSERT_TRUE(camera->reinit());
     camera->settings().setInt("framerate", r.framerate);
     EXPECT_EQ(runScript("...", r.clockStep), (std::vector<int>{r.wait, r.wait, r.wait}));
+  }
+}
+
+TEST_F(CameraThreadTest, NothingNewWaitsAFramePeriodAndRecordsNothing) {
+  struct Row {
+    const char* label;
+    int framerate;
+    std::int64_t clockStep;
+    int wait;
+  };
+  const Row rows[] = {
+      {"a refused fetch waits the frame period", 4, 0, 250},
+      {"the attempt's own time is subtracted", 4, 100, 150},
+      {"frame rate 0", 0, 0, 10},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    camera->settings().setInt("framerate", r.framerate);
+    ASSERT_TRUE(camera->reinit());
+    camera->settings().setInt("framerate", r.framerate);
+    sink->frames.clear();
+    camera->failedPrepares = 3;
+    const auto waits = runScript("M", r.clockStep);
+    ASSERT_GE(waits.size(), 1u);
+    EXPECT_EQ(waits[0], r.wait);
+    EXPECT_EQ(sink->frames, std::vector<int>{1}) << "only the frame that came in is recorded";
+    EXPECT_EQ(camera->statistics().framesProcessed, 1);
   }
 }
 
