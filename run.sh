@@ -18,18 +18,45 @@ if [ ! -d demo ]; then
   done
   ln -sfn "$top/build/watchdog" demo/watchdog
   cat > demo/settings.tvl <<'TVL'
-# Demo configuration
+# Demo configuration: two network cameras served by the test camera server
+# on this machine (a moving picture and a still one).
 set global global customer string Demo recorder
 set global global firstrun int 0
+addcard Network Net1
+addcamera Net1 0 Entrance
+set camera Entrance ctype int 100205
+set camera Entrance host string 127.0.0.1
+set camera Entrance port string 18081
+set camera Entrance framerate int 5
+addcamera Net1 1 Storeroom
+set camera Storeroom ctype int 600000
+set camera Storeroom host string 127.0.0.1
+set camera Storeroom port string 18082
+set camera Storeroom resolution int 1
+set camera Storeroom framerate int 2
 TVL
   echo "Prepared the demo base directory $top/demo"
 fi
 
 [ -e demo/watchdog ] || ln -sfn "$top/build/watchdog" demo/watchdog
 cd demo
+
+# The demo's cameras: the test camera server on two loopback ports, for as
+# long as the recorder runs.
+cameras=()
+for server in "18081" "18082 --still"; do
+  set -- $server
+  python3 "$top/tools/test_camera.py" --port "$1" "${@:2}" --log "$top/demo/camera-$1.log" &
+  cameras+=($!)
+done
+trap 'kill "${cameras[@]}" 2>/dev/null' EXIT
+echo "Test cameras on http://127.0.0.1:18081 (moving) and http://127.0.0.1:18082 (still);" \
+  "their requests are logged in demo/camera-18081.log and demo/camera-18082.log."
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running headless in $top/demo (log: demo/tavel.log)."
   echo "Type command lines such as \"SaveSettings demo.tvl\"; \"quit\" ends the recorder."
-  exec "$top/build/tavel" --headless
+  "$top/build/tavel" --headless
+else
+  "$top/build/tavel"
 fi
-exec "$top/build/tavel"

@@ -18,6 +18,7 @@
 #include "core/settings.h"
 #include "core/sound.h"
 #include "core/watchdog.h"
+#include "devices/device_kinds.h"
 #include "pipeline/capture_engine.h"
 #include "pipeline/image.h"
 #include "rules/rule_set.h"
@@ -95,6 +96,7 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   ui.progress(5, dvrTr("Starting the core engine..."));
   core_ = std::make_unique<dvrCore>();
   p.core = core_.get();
+  dvrRegisterDeviceKinds();
   dvrStartCapturePipeline();
   rules_->install();
 
