@@ -160,8 +160,9 @@ void dvrBindHeadlessWindowCommands() {
   for (const char* word :
        {"OpenWindow", "CloseWindow", "ReOpenWindow", "EnlargeWindow", "DeEnlargeWindow", "Help"}) {
     console->bind(word, [word](const dvrCommand& c, int) {
-      dvrLogMessage(dvrTr("[CORE] No display available: %s %s ignored.").c_str(), word,
-                    std::string(c.param(1)).c_str());
+      std::string what(c.param(1));
+      for (int n = 2; n <= c.count; ++n) what += " " + std::string(c.param(n));
+      dvrLogMessage(dvrTr("[CORE] No display available: %s %s ignored.").c_str(), word, what.c_str());
       return 0;
     });
   }
