@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -110,6 +111,49 @@ std::string dvrGetPath(int key) {
   }
   return "";
 }
+
+std::string dvrDrivePath(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) return path;
+  std::string rest = path.substr(2);
+  if (!rest.empty() && rest.front() != '/') rest.insert(rest.begin(), '/');
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  return dvrBaseDirectory() + "/drives/" + letter + rest;
+}
+
+namespace {
+// A path template's "%s" places filled in order with the given texts.
+std::string fillTemplate(const char* pathTemplate, const std::string& first, const std::string& second = "") {
+  std::string out;
+  int filled = 0;
+  for (const char* p = pathTemplate; *p; ++p) {
+    if (p[0] == '%' && p[1] == 's') {
+      out += filled++ == 0 ? first : second;
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+const char* templateOf(int key) {
+  for (const PathEntry& e : kPaths)
+    if (e.key == key) return e.pathTemplate;
+  return "";
+}
+}  // namespace
+
+std::string dvrCaptureDirectory(char drive) {
+  return dvrDrivePath(fillTemplate(templateOf(dvrPATH_CAPTURE), std::string(1, drive)));
+}
+
+std::string dvrPageFilePath(char drive, int number) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%04d", number);
+  return dvrDrivePath(fillTemplate(templateOf(dvrPATH_PAGEFILE), std::string(1, drive), digits));
+}
+
+std::string dvrIndexDatabasePath() { return dvrCaptureDirectory('d') + "/index.db"; }
 
 void* dvrMustAlloc(const char* caller, std::size_t n) {
   if (n == 0) {

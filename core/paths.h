@@ -42,6 +42,18 @@ std::string dvrGetPath(int key);
 // The expansion of one template with the current base and program directories.
 std::string dvrExpandPath(const std::string& pathTemplate);
 
+// Drive paths: "X:/rest" (X a letter of either case) is the directory
+// "<base>/drives/X/rest" with X in upper case; any other path is returned
+// as it is. The only place that knows about drive letters.
+std::string dvrDrivePath(const std::string& path);
+// The capture directory of a drive ("%s:/capture" with the letter), mapped.
+std::string dvrCaptureDirectory(char drive);
+// A page file of a drive ("%s:/capture/tvl%s.tt" with the letter and the
+// number as at least four digits), mapped.
+std::string dvrPageFilePath(char drive, int number);
+// The recording index: "index.db" in the capture directory of drive "d", mapped.
+std::string dvrIndexDatabasePath();
+
 // Must-allocate: a block of n bytes, retried until it succeeds. A count of 0
 // logs "[MUSTMALLOC] Trying to allocate 0 bytes! No way! [%s]" with the
 // caller's name and returns null.

@@ -385,3 +385,24 @@ TEST_F(LanguageScan, FindsTheLanguageOfAWrittenSettingsFile) {
   }
   EXPECT_EQ(dvrScanSettingsLanguage(dir->file("settings.tvl")), french);
 }
+
+TEST_F(Paths, DriveLettersMapToDirectoriesUnderTheBase) {
+  dvrSetBaseDirectory("/rec");
+  struct Row {
+    std::string path;
+    std::string mapped;
+  };
+  const Row rows[] = {
+      {"D:/capture/tvl0007.tt", "/rec/drives/D/capture/tvl0007.tt"},
+      {"d:/capture/index.db", "/rec/drives/D/capture/index.db"},
+      {"e:capture", "/rec/drives/E/capture"},
+      {"/var/log/x", "/var/log/x"},
+      {"1:/x", "1:/x"},
+      {"", ""},
+  };
+  for (const Row& r : rows) EXPECT_EQ(dvrDrivePath(r.path), r.mapped) << r.path;
+  EXPECT_EQ(dvrPageFilePath('D', 7), "/rec/drives/D/capture/tvl0007.tt");
+  EXPECT_EQ(dvrPageFilePath('e', 12345), "/rec/drives/E/capture/tvl12345.tt");
+  EXPECT_EQ(dvrCaptureDirectory('f'), "/rec/drives/F/capture");
+  EXPECT_EQ(dvrIndexDatabasePath(), "/rec/drives/D/capture/index.db");
+}
