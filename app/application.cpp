@@ -22,6 +22,9 @@
 #include "pipeline/capture_engine.h"
 #include "pipeline/image.h"
 #include "rules/rule_set.h"
+#include "storage/drive_file.h"
+#include "storage/file_system.h"
+#include "storage/index_db.h"
 
 #ifndef TAVEL_VERSION_TEXT
 #define TAVEL_VERSION_TEXT "0.1"
@@ -76,11 +79,16 @@ bool dvrApplication::initialise(dvrStartupUi& ui, bool headless) {
   watchdog_->start();
   dvrSetWatchdog(watchdog_.get());
 
-  startupSequence(ui, headless);
+  if (!startupSequence(ui, headless)) {
+    // A fatal start-up error: shown to the user; the program ends.
+    started_ = true;
+    shutdown(ui);
+    return false;
+  }
   return true;
 }
 
-void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
+bool dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   dvrProcessObjects& p = dvrProcess();
   ui.beginProgress(dvrTr("Starting up..."));
   sound_ = dvrMakeAudioPlayer();
@@ -107,12 +115,32 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   ui.progress(20, dvrTr("Initializing settings..."));
   dvrDeclareGlobalSettings(*globals_);
 
+  // Without a drive file nothing is recorded, and no index is made either.
+  const std::string driveFile = dvrGetPath(dvrPATH_SETTINGS) + "/tavel.drv";
   ui.progress(40, dvrTr("Starting database..."));
+  if (dvrFileSize(driveFile)) {
+    database_ = std::make_unique<dvrDB_sqlite>();
+    dvrEnsureIndexSchema(*database_);
+  }
 
   ui.progress(50, dvrTr("Starting filesystem..."));
-  if (!dvrFileSize(dvrGetPath(dvrPATH_SETTINGS) + "/tavel.drv")) {
-    dvrLogMessage("%s", dvrTr("No filesystem found, working in passive mode.").c_str());
-    ui.errorBox(dvrTr("No recordings space has been properly set up!Nothing will be recorded!"));
+  std::vector<dvrDrive> drives;
+  switch (dvrReadDriveFile(driveFile, drives)) {
+    case dvrDriveFileResult::missing:
+      dvrLogMessage("%s", dvrTr("No filesystem found, working in passive mode.").c_str());
+      ui.errorBox(dvrTr("No recordings space has been properly set up!Nothing will be recorded!"));
+      break;
+    case dvrDriveFileResult::corrupted: {
+      const std::string text = dvrTr("File system configuration file is corrupted!");
+      dvrLogError("%s", text.c_str());
+      ui.errorBox(text);
+      return false;
+    }
+    case dvrDriveFileResult::ok:
+      store_ = std::make_unique<dvrFileSystem>(std::move(drives));
+      store_->start();
+      dvrSetFileSystem(store_.get());
+      break;
   }
   dvrBuildColourTables();
 
@@ -138,6 +166,7 @@ void dvrApplication::startupSequence(dvrStartupUi& ui, bool headless) {
   if (globals_->getInt("firstrun") != 0 && !headless) ui.firstRunWizard();
   globals_->setInt("firstrun", 0);
   started_ = true;
+  return true;
 }
 
 void dvrApplication::writePollDie() { dvrWritePollFile("die"); }
@@ -157,6 +186,10 @@ void dvrApplication::shutdown(dvrStartupUi& ui) {
     p.core = nullptr;
     core_.reset();
     ui.progress(50, dvrTr("Shutting down file system..."));
+    dvrSetFileSystem(nullptr);
+    if (store_) store_->stop();
+    store_.reset();
+    database_.reset();
     ui.progress(60, dvrTr("Shutting console services..."));
     p.console = nullptr;
     console_.reset();

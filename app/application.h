@@ -19,6 +19,8 @@ class dvrRuleSet;
 class dvrCore;
 class dvrSettingSet;
 class dvrSoundPlayer;
+class dvrDB_sqlite;
+class dvrFileSystem;
 
 class dvrStartupUi {
  public:
@@ -52,7 +54,8 @@ class dvrApplication {
   static void writePollDie();
 
  private:
-  void startupSequence(dvrStartupUi& ui, bool headless);
+  // False after a fatal error (already shown to the user).
+  bool startupSequence(dvrStartupUi& ui, bool headless);
 
   std::unique_ptr<wxSingleInstanceChecker> instance_;
   std::unique_ptr<dvrSoundPlayer> sound_;
@@ -61,6 +64,8 @@ class dvrApplication {
   std::unique_ptr<dvrSettingSet> globals_;
   std::unique_ptr<dvrOKThread> watchdog_;
   std::unique_ptr<dvrRuleSet> rules_;
+  std::unique_ptr<dvrDB_sqlite> database_;  // the user interface's index connection
+  std::unique_ptr<dvrFileSystem> store_;     // null in passive mode
   bool started_ = false;
 };
 

@@ -100,4 +100,18 @@ check "SIGINT ends with the normal shutdown" [ $rc -eq 0 ]
 check "SIGINT wrote die" [ "$(cat "$i/__poll" 2>/dev/null)" = "die" ]
 
 rm -rf "$d" "$r" "$s" "$o" "$i" "$u"
+# --- The drive file ------------------------------------------------------------
+k=$(fresh_dir)
+printf 'D\n200\n' >"$k/tavel.drv"   # ends after a count line without "#"
+(cd "$k" && printf 'quit\n' | HOME=$k/home timeout 30 "$TAVEL" --headless >"$k/stdout" 2>"$k/stderr")
+rc=$?
+check "a corrupted drive file ends the program with 1" [ $rc -eq 1 ]
+check "and says why" log_has "$k" "File system configuration file is corrupted!"
+g=$(fresh_dir)
+printf 'D\n2\nE\n1\n#\n' >"$g/tavel.drv"
+(cd "$g" && printf 'quit\n' | HOME=$g/home timeout 30 "$TAVEL" --headless >/dev/null 2>&1)
+check "a drive file makes the index and the capture directories" bash -c "[ -s '$g/drives/D/capture/index.db' ] && [ -d '$g/drives/E/capture' ]"
+check "no passive mode with a drive file" bash -c "! grep -qF 'passive mode' '$g/tavel.log'"
+check "the write position saved" bash -c "[ \"\$(sqlite3 '$g/drives/D/capture/index.db' 'SELECT type, phys_partition, phys_fn, phys_offset FROM Pointer')\" = 'record_store|D|0|0' ]"
+
 finish

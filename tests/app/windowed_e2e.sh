@@ -7,7 +7,7 @@ has_window() { windows | grep -qF "\"$1\""; }
 
 w=$(fresh_dir)
 ln -s "$(cd "$(dirname "$0")/../.." && pwd)/resources" "$w/resources"
-: >"$w/tavel.drv"   # a drive file keeps the passive-mode message box away
+printf 'D\n1\n#\n' >"$w/tavel.drv"   # a drive file keeps the passive-mode message box away
 mkfifo "$w/in"
 (cd "$w" && HOME=$w/home exec "$TAVEL" <"$w/in" >"$w/stdout" 2>"$w/stderr") &
 pid=$!
