@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 top=$(pwd)
 ./scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVEL_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target tavel watchdog
+cmake --build build -j"$(nproc)" --target tavel watchdog tavel-index
 
 if [ ! -d demo ]; then
   mkdir -p demo
@@ -35,6 +35,8 @@ set camera Storeroom port string 18082
 set camera Storeroom resolution int 1
 set camera Storeroom framerate int 2
 TVL
+  # Recordings: drive D (demo/drives/D) with two page files.
+  printf 'D\n2\n#\n' > demo/tavel.drv
   echo "Prepared the demo base directory $top/demo"
 fi
 
