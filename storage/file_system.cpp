@@ -131,6 +131,7 @@ void dvrFileSystem::stop() {
   // What the capture threads handed over is written, not dropped.
   while (writeNext()) {
   }
+  current_.reset();
   savePosition();
   inserter_->stop();
   inserter_.reset();
@@ -308,8 +309,14 @@ bool dvrFileSystem::writeNext() {
   }
 
   const std::string path = pageFilePath(at);
-  dvrFile file(path);
-  if (!file.isOpen()) return true;  // the frame is lost; the open logged why
+  // The writer keeps its page file open from frame to frame (one descriptor
+  // shared with the readers of the same file) until the ring moves on.
+  if (!current_ || current_->path() != path || !current_->isOpen()) current_ = std::make_unique<dvrFile>(path);
+  dvrFile& file = *current_;
+  if (!file.isOpen()) {
+    current_.reset();
+    return true;  // the frame is lost; the open logged why
+  }
   dvrFrameHeader header = record.header;
   header.flags |= dvrFRAME_FLAG_EXTENSION;
   header.extensionLength = dvrEXTENSION_SIZE;
@@ -329,8 +336,8 @@ bool dvrFileSystem::writeNext() {
                            payloadBytes &&
                        file.write(prefix, sizeof prefix, at.offset) == sizeof prefix;
   const int error = errno;
-  file.closeFile();
   if (!written) {
+    current_.reset();  // reopened for the next frame: the drive may come back
     // A full disk or a failing drive: the frame is dropped, the position
     // stays, and the next frame tries again. Logged once per failure streak.
     if (!writeFailureLogged_)

@@ -41,6 +41,7 @@
 
 class dvrDB_sqlite;
 class dvrInserterThread;
+class dvrFile;
 
 struct dvrRecordPosition {
   std::uint8_t drive = 0;  // index into the drive table
@@ -130,6 +131,7 @@ class dvrFileSystem : public dvrFrameSink {
 
   // Writer thread state.
   std::unique_ptr<std::uint8_t[]> data_;  // "qd.data": the payload being written
+  std::unique_ptr<dvrFile> current_;      // the page file being written
   mutable std::mutex positionLock_;
   dvrRecordPosition position_;
   std::int64_t lastIndexedTime_ = 0;  // time of the frame indexed last, at start-up

@@ -27,7 +27,8 @@ dvrIndexCheckReport dvrCheckIndex(dvrDB_sqlite& db, std::uint32_t pageFileSize) 
   dvrIndexCheckReport report;
   std::vector<dvrDatumRow> rows;
   if (!db.queryRows(dvrDBQuery_sql("SELECT * FROM Datum ORDER BY phys_partition, phys_fn, phys_offset"), rows)) {
-    report.problems.push_back("the index could not be read");
+    static const std::string unreadable = "the index could not be read";
+    report.problems.push_back(unreadable);
     report.problemCount = 1;
     return report;
   }

@@ -45,9 +45,9 @@ db=$d/drives/D/capture/index.db
 page_bytes() { cat "$d"/drives/*/capture/tvl*.tt 2>/dev/null | wc -c; }
 recorded_more_than() { [ "$(page_bytes)" -gt "$1" ]; }
 
-# Runs the recorder in the background with its input held open.
+# Runs the recorder in the background (the end of its input does not end it).
 start_recorder() {
-  (cd "$d" && exec env HOME="$d/home" "$TAVEL" --headless < <(exec sleep 600) >>"$d/stdout" 2>>"$d/stderr") &
+  (cd "$d" && exec env HOME="$d/home" "$TAVEL" --headless </dev/null >>"$d/stdout" 2>>"$d/stderr") &
   recorder=$!
 }
 

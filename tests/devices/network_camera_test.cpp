@@ -273,6 +273,8 @@ TEST_F(NetworkCameraTest, ASnapshotOfAnotherSizeRestartsTheCameraInThatSize) {
   EXPECT_EQ(camera->settings().getInt("restartnow"), 1);
   console->execute("Refresh");
   EXPECT_EQ(camera->settings().getInt("restartnow"), 0);
+  EXPECT_TRUE(camera->isRunning()) << "the restart starts the camera";
+  camera->stop();  // the fetches below are this test's own
   {
     std::lock_guard<std::recursive_mutex> lock(camera->imageLock());
     EXPECT_EQ(camera->image()->width(), 704);

@@ -131,7 +131,7 @@ TEST_F(RecorderCaptureTest, StartRecordsMotionAndStopReturnsPromptly) {
   EXPECT_TRUE(gate()->isRunning());
   ASSERT_TRUE(sink.waitBeyond(5)) << "moving pictures are recorded as motion frames";
   EXPECT_EQ(sink.lastWidth(), 176);
-  EXPECT_GT(gate()->statistics().framesRecorded, 5);
+  EXPECT_GE(gate()->statistics().framesRecorded, 5);
 
   auto before = std::chrono::steady_clock::now();
   run("Stop");
