@@ -333,9 +333,8 @@ bool dvrCamera::reinit() {
 
   dvrSettingSet& s = settings();
   const bool client = s.getInt("client") != 0;
-  bool resolutionGranted = true;
   if (!client) {
-    resolutionGranted = setResolution(s.getInt("resolution"));
+    setResolution(s.getInt("resolution"));
     if (!setFormat(s.getInt("format"))) {
       // A refused format never reaches the buffer: the kind's first format
       // (UYVY for a kind without a list) takes its place.
@@ -357,10 +356,17 @@ bool dvrCamera::reinit() {
 
   Size size = forced_;
   if (!client && s.getInt("force_size") == 0 && !resolutions_.empty()) {
+    // The board may grant another index than the one asked for (its budget);
+    // an index that is unknown or names no picture falls back to the kind's
+    // first real resolution.
     int index = s.getInt("resolution");
-    if (!resolutionGranted || index < 0 || index >= static_cast<int>(resolutions_.size())) {
-      // A refused or unknown index falls back to the kind's first resolution.
+    auto usable = [this](int i) {
+      return i >= 0 && i < static_cast<int>(resolutions_.size()) &&
+             resolutions_[static_cast<std::size_t>(i)].width > 0 && resolutions_[static_cast<std::size_t>(i)].height > 0;
+    };
+    if (!usable(index)) {
       index = 0;
+      while (index + 1 < static_cast<int>(resolutions_.size()) && !usable(index)) ++index;
       s.setInt("resolution", index);
     }
     size = resolutions_[static_cast<std::size_t>(index)];
