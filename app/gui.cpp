@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <wx/app.h>
-#include <wx/choicdlg.h>
 #include <wx/evtloop.h>
 #include <wx/frame.h>
 #include <wx/msgdlg.h>
@@ -28,6 +27,7 @@
 #include "core/process.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "ui/list_dialog.h"
 #include "ui/interface.h"
 
 namespace {
@@ -111,20 +111,18 @@ class WindowedUi : public dvrStartupUi {
       int framerate;
     };
     const Task tasks[] = {{16, 6}, {24, 4}, {32, 3}};
-    wxArrayString entries;
-    for (const Task& t : tasks)
-      entries.Add(wxString::Format(wx(dvrTr("Add a Brisa100 board and %d cameras")), t.cameras));
-    wxMultiChoiceDialog list(nullptr, wx(dvrTr("Select tasks to run")),
-                             wx(dvrTr("Select tasks to run")), entries);
-    if (list.ShowModal() != wxID_OK || dvrProcess().quitting) return;
+    dvrListDialog list(nullptr, wx(dvrTr("Select tasks to run")), false);
+    for (int n = 0; n < 3; ++n)
+      list.addEntry(wxString::Format(wx(dvrTr("Add a Brisa100 board and %d cameras")), tasks[n].cameras), n + 1);
+    if (list.ShowModal() <= 0 || dvrProcess().quitting) return;
     wxProgressDialog busy(dvrPRODUCT, wx(dvrTr("Executing the commands...")), 100, nullptr,
                           wxPD_APP_MODAL | wxPD_AUTO_HIDE);
     wxBusyCursor cursor;
     int value = 0;
-    for (int index : list.GetSelections()) {
+    for (int entry : list.values()) {
       value += 10;
       busy.Update(value);
-      const Task& t = tasks[index];
+      const Task& t = tasks[entry - 1];
       console->execute("AddCard brisa Brisa1");
       for (int i = 0; i < t.cameras; ++i) {
         std::string name = dvrFormat("Brisa1_%d", i + 1);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <wx/listctrl.h>
 #include <wx/bmpbuttn.h>
 #include <wx/menu.h>
 #include <wx/slider.h>
@@ -19,6 +20,7 @@
 #include "ui/interface.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
+#include "ui/list_dialog.h"
 #include "ui/small_dialogs.h"
 
 namespace {
@@ -207,6 +209,22 @@ TEST(SliderDialog, ValueFieldFollowsTheSlider) {
   dialog.slider()->GetEventHandler()->ProcessEvent(moved);
   EXPECT_EQ(dialog.valueField()->GetValue().utf8_string(), "12");
   EXPECT_EQ(dialog.value(), 12);
+}
+
+TEST(ListDialog, ConfirmTakesTheSelectedValuesInListOrder) {
+  dvrListDialog dialog(nullptr, "Select tasks to run", false);
+  for (int n = 1; n <= 3; ++n) ASSERT_TRUE(dialog.addEntry(wxString::Format("entry %d", n), n * 10));
+  EXPECT_EQ(dialog.GetTitle().utf8_string(), "Select tasks to run");
+  dialog.list()->SetItemState(2, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  dialog.list()->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  dialog.confirm();
+  EXPECT_EQ(dialog.values(), (std::vector<int>{10, 30}));
+
+  dvrListDialog single(nullptr, "Event type", true);
+  EXPECT_TRUE(single.list()->HasFlag(wxLC_SINGLE_SEL));
+  for (int n = 0; n < dvrListDialog::kMaxEntries; ++n) ASSERT_TRUE(single.addEntry("x", n));
+  EXPECT_FALSE(single.addEntry("one too many", 0));
+  EXPECT_EQ(single.list()->GetItemCount(), dvrListDialog::kMaxEntries);
 }
 
 TEST(BufferedText, KeepsItsText) {
