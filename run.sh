@@ -17,11 +17,21 @@ if [ ! -d demo ]; then
     ln -sfn "$src" "demo/$d"
   done
   ln -sfn "$top/build/watchdog" demo/watchdog
-  cat > demo/settings.tvl <<'TVL'
-# Demo configuration: two network cameras served by the test camera server
-# on this machine (a moving picture and a still one).
+  {
+    cat <<'TVL'
+# Demo configuration: a simulated capture board with 16 cameras at 6 frames
+# per second (its control folder is demo/sim/brisa0), and two network
+# cameras served by the test camera server on this machine (a moving
+# picture and a still one). Every camera records by motion.
 set global global customer string Demo recorder
 set global global firstrun int 0
+addcard brisa Brisa1
+set board Brisa1 dio_enable int 1
+TVL
+    for i in $(seq 0 15); do
+      printf 'addcamera Brisa1 %d Brisa1_%d\nset camera Brisa1_%d framerate int 6\n' "$i" $((i + 1)) $((i + 1))
+    done
+    cat <<'TVL'
 addcard Network Net1
 addcamera Net1 0 Entrance
 set camera Entrance ctype int 100205
@@ -35,7 +45,8 @@ set camera Storeroom port string 18082
 set camera Storeroom resolution int 1
 set camera Storeroom framerate int 2
 TVL
-  # Recordings: drive D (demo/drives/D) with two page files.
+  } > demo/settings.tvl
+  # Recordings: a small ring of two page files on drive D (demo/drives/D).
   printf 'D\n2\n#\n' > demo/tavel.drv
   echo "Prepared the demo base directory $top/demo"
 fi
