@@ -225,6 +225,29 @@ TEST_F(BrisaBoardTest, DisplayTextShowsTheCameraNameInTwentyFourCells) {
   EXPECT_EQ(text.substr(25, 24), std::string(24, ' ')) << "the next line untouched";
 }
 
+TEST_F(BrisaBoardTest, Rs485PortAndWatchdog) {
+  dvrBoard_brisa* board = addBoard();
+  ASSERT_NE(board, nullptr);
+  ASSERT_TRUE(board->open());
+  console->execute("set board Brisa1 rs_speed int 3");
+  EXPECT_FALSE(board->openRS485()) << "no DI/O extension";
+  EXPECT_NE(logLines().back().find("BR_RS485 is not available! The DI/O extension has not been enabled."),
+            std::string::npos);
+  console->execute("set board Brisa1 dio_enable int 1");
+  ASSERT_TRUE(board->reopen());
+  EXPECT_NE(logLines().back().find("BR_RS485 inited with 9600 bps [3]"), std::string::npos) << logLines().back();
+  EXPECT_EQ(observed("rs485speed"), "3\n");
+  const std::uint8_t bytes[] = {0xA0, 0x01, 0xFF};
+  EXPECT_EQ(board->writeRS485(bytes, 3), 3);
+  EXPECT_EQ(observed("rs485.log"), "A0 01 FF\n");
+  std::vector<std::uint8_t> tooMany(1025, 0);
+  EXPECT_EQ(board->writeRS485(tooMany.data(), 1025), 0) << "more than 1024 bytes are refused";
+  EXPECT_EQ(board->enableHardwareWatchdog(30), 1);
+  EXPECT_EQ(observed("watchdog"), "enabled 30\n");
+  EXPECT_EQ(board->disableHardwareWatchdog(), 1);
+  EXPECT_EQ(observed("watchdog"), "disabled\n");
+}
+
 class CountingSink : public dvrFrameSink {
  public:
   bool put(const dvrFrameRecord& record, const std::uint8_t*, int) override {
