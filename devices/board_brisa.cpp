@@ -16,6 +16,7 @@
 #include "pipeline/capture_engine.h"
 #include "pipeline/image.h"
 #include "platform/cat3di/cat3di.h"
+#include "platform/cat3di/charset.h"
 
 using namespace dvrType;
 using namespace dvrFlag;
@@ -33,23 +34,6 @@ std::mutex& numberLock() {
 int boardsMade = 0;  // under numberLock
 
 constexpr int kSpeeds[] = {1200, 2400, 4800, 9600, 19200, 38400};
-
-// The board's character set, as ISO 8859-1 code points by position.
-const std::vector<int>& characterSet() {
-  static const std::vector<int> set = [] {
-    std::vector<int> s = {174, 176, 189, 191, 185, 162, 163, 126, 224, 123, 232, 226, 234, 238, 244, 251, 125};
-    for (int c = 33; c <= 41; ++c) s.push_back(c);
-    s.push_back(225);
-    for (int c = 43; c <= 90; ++c) s.push_back(c);
-    for (int c : {91, 233, 93, 237, 243, 250}) s.push_back(c);
-    for (int c = 97; c <= 122; ++c) s.push_back(c);
-    for (int c : {231, 61, 209, 241, 124, 188, 161, 171, 187}) s.push_back(c);
-    for (int c = 200; c <= 205; ++c) s.push_back(c);
-    for (int c : {205, 207, 208, 209, 210, 211}) s.push_back(c);
-    return s;
-  }();
-  return set;
-}
 
 // The next code point of UTF-8 text (a stray byte counts as itself).
 int nextCodePoint(std::string_view text, std::size_t& at) {
@@ -101,7 +85,7 @@ std::vector<int> dvrBrisaSchedule(int slots, const std::vector<int>& rates) {
 }
 
 std::vector<unsigned char> dvrBrisaEncodeText(std::string_view text) {
-  const std::vector<int>& set = characterSet();
+  const auto& set = cat3diCharacterSet();
   std::vector<unsigned char> codes;
   for (std::size_t at = 0; at < text.size();) {
     int cp = nextCodePoint(text, at);

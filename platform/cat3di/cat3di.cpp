@@ -15,6 +15,7 @@
 // Input::pictureMutex guards an input's picture buffer, drawn by the waiting
 // thread after it has let go of every other lock.
 #include "platform/cat3di/cat3di.h"
+#include "platform/cat3di/charset.h"
 
 #include <algorithm>
 #include <array>
@@ -211,18 +212,7 @@ int setAdjustment(int board, int input, int value, int PictureAdjustments::*fiel
 // set is ISO 8859-1 code points by position; 127 (and anything beyond the
 // set) shows as a blank.
 std::string displayCharacter(unsigned char code) {
-  static const std::vector<int> set = [] {
-    std::vector<int> s = {174, 176, 189, 191, 185, 162, 163, 126, 224, 123, 232, 226, 234, 238, 244, 251, 125};
-    for (int c = 33; c <= 41; ++c) s.push_back(c);
-    s.push_back(225);
-    for (int c = 43; c <= 90; ++c) s.push_back(c);
-    for (int c : {91, 233, 93, 237, 243, 250}) s.push_back(c);
-    for (int c = 97; c <= 122; ++c) s.push_back(c);
-    for (int c : {231, 61, 209, 241, 124, 188, 161, 171, 187}) s.push_back(c);
-    for (int c = 200; c <= 205; ++c) s.push_back(c);
-    for (int c : {205, 207, 208, 209, 210, 211}) s.push_back(c);
-    return s;
-  }();
+  const auto& set = cat3diCharacterSet();
   if (code >= 127 || code >= set.size()) return " ";
   const int cp = set[code];
   if (cp < 0x80) return std::string(1, static_cast<char>(cp));
