@@ -66,6 +66,8 @@ struct Input {
   std::uint64_t cancels = 0;
   bool cancelPending = false;
   int waiting = 0;
+  // Start of the window whose picture was handed out last (steady clock, us).
+  std::int64_t lastDelivered = -1;
   PictureAdjustments adjust;
   int sharpness = 128;
 
@@ -253,6 +255,7 @@ int awaitWindow(Input& in, std::unique_lock<std::mutex>& lock, const std::string
   const std::uint64_t cancels = in.cancels;
   std::optional<std::uint64_t> planned;  // the schedule version `target` was worked out from
   std::optional<Clock::time_point> target;
+  std::int64_t window = -1;  // the start of the window `target` stands for
   bool reached = false;
   for (;;) {
     if (in.cancels != cancels) {
@@ -260,16 +263,25 @@ int awaitWindow(Input& in, std::unique_lock<std::mutex>& lock, const std::string
       return CAT3DI_ERROR_CANCELLED;
     }
     if (!in.capturing || in.run != run) return CAT3DI_ERROR_CANCELLED;
-    if (reached) return CAT3DI_SUCCESS;
+    if (reached) {
+      in.lastDelivered = window;
+      return CAT3DI_SUCCESS;
+    }
     if (planned != in.scheduleVersion) {
       planned = in.scheduleVersion;
       target.reset();
       if (in.schedule) {
+        // A picture of a window that began since the last one handed out is
+        // there already; otherwise the wait lasts until the next window.
+        const std::int64_t now = steadyMicroseconds(Clock::now());
+        const std::optional<std::int64_t> latest = previousWindow(*in.schedule, input, now);
         const std::optional<std::int64_t> start =
-            nextWindow(*in.schedule, input, steadyMicroseconds(Clock::now()));
-        if (start)
+            latest && *latest > in.lastDelivered ? latest : nextWindow(*in.schedule, input, now);
+        if (start) {
+          window = *start;
           target = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
               std::chrono::microseconds(*start)));
+        }
       }
     }
     if (!target) {

@@ -19,4 +19,9 @@ std::int64_t windowStart(int slot, int slots);
 std::optional<std::int64_t> nextWindow(const std::vector<int>& schedule, int input,
                                        std::int64_t nowUs);
 
+// The start of the last window at or before `nowUs` whose entry is `input`
+// (this second or the one before); nullopt when no entry names it.
+std::optional<std::int64_t> previousWindow(const std::vector<int>& schedule, int input,
+                                           std::int64_t nowUs);
+
 }  // namespace cat3disim
