@@ -49,16 +49,6 @@ int nextCodePoint(std::string_view text, std::size_t& at) {
   return cp;
 }
 
-// Resolution table of the camera kind: width and lines (PAL; NTSC lines in the comment of the camera).
-constexpr int kWidths[] = {0, 720, 704, 640, 720, 704, 640, 360, 352, 320, 180, 176, 160};
-
-int pictureBytes(int index, bool pal) {
-  if (index <= 0 || index > 12) return 0;
-  const int full = pal ? 576 : 480;
-  const int lines = index <= 3 ? full : index <= 9 ? full / 2 : full / 4;
-  return kWidths[index] * lines * 2;
-}
-
 }  // namespace
 
 std::vector<int> dvrBrisaSchedule(int slots, const std::vector<int>& rates) {
@@ -97,6 +87,13 @@ std::vector<unsigned char> dvrBrisaEncodeText(std::string_view text) {
     codes.push_back(found == set.end() ? 127 : static_cast<unsigned char>(found - set.begin()));
   }
   return codes;
+}
+
+dvrBrisaPictureSize dvrBrisaResolution(int index, bool pal) {
+  static constexpr int kWidths[] = {0, 720, 704, 640, 720, 704, 640, 360, 352, 320, 180, 176, 160};
+  if (index <= 0 || index > 12) return {};
+  const int full = pal ? 576 : 480;
+  return {kWidths[index], index <= 3 ? full : index <= 9 ? full / 2 : full / 4};
 }
 
 int dvrBrisaResolutionWeight(int index) {
@@ -142,12 +139,10 @@ dvrBoard_brisa::dvrBoard_brisa() {
 
 dvrBoard_brisa::~dvrBoard_brisa() {
   if (open_) {
-    if (capturing_) {
-      std::lock_guard<std::mutex> lock(brisaLock());
-      clearText();
-    } else {
-      clearText();
-    }
+    std::unique_lock<std::mutex> lock(brisaLock(), std::defer_lock);
+    if (capturing_) lock.lock();
+    clearText();
+    if (lock.owns_lock()) lock.unlock();
     CAT3DI_WDOGDisable(number_);
   }
   close();
@@ -333,8 +328,8 @@ bool dvrBoard_brisa::grabFrame(int input, dvrImage& image) {
   std::uint8_t* frame = image.buffer(dvrBUF_CURRENT);
   if (!frame) return false;
   // The library's picture has the size of the input's resolution; never copy more.
-  const std::size_t available =
-      static_cast<std::size_t>(pictureBytes(requestedResolution(input), settings().getInt("videostd") != 0));
+  const dvrBrisaPictureSize picture = dvrBrisaResolution(requestedResolution(input), settings().getInt("videostd") != 0);
+  const std::size_t available = static_cast<std::size_t>(picture.width) * picture.height * 2;
   std::memcpy(frame, address, std::min(available, image.frameBytes()));
   return true;
 }
@@ -412,7 +407,10 @@ int dvrBoard_brisa::applySetting(const dvrCommand& command, int flag) {
 }
 
 void dvrBoard_brisa::writeText(int position, std::string_view text, bool secondPlane) {
-  std::vector<unsigned char> codes = dvrBrisaEncodeText(text);
+  writeCodes(position, dvrBrisaEncodeText(text), secondPlane);
+}
+
+void dvrBoard_brisa::writeCodes(int position, std::vector<unsigned char> codes, bool secondPlane) {
   const int length = static_cast<int>(codes.size());
   codes.push_back(0);
   if (secondPlane) CAT3DI_OSD2(number_, position, length, codes.data());
@@ -440,16 +438,11 @@ void dvrBoard_brisa::tick() {
     } else if (osd == 1) {
       writeText(0, (std::to_string(s.getInt("rt_tvout1")) + std::string(kTextCells, ' ')).substr(0, kTextCells));
     } else if (osd == 2) {
-      // Exactly 24 cells: a longer name is cut.
-      std::string name = shownCamera ? shownCamera->settings().getText("name") : "";
-      std::vector<unsigned char> probe = dvrBrisaEncodeText(name);
-      while (probe.size() > static_cast<std::size_t>(kTextCells)) {
-        name.pop_back();
-        while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80) name.pop_back();
-        if (!name.empty() && static_cast<unsigned char>(name.back()) >= 0xC0) name.pop_back();
-        probe = dvrBrisaEncodeText(name);
-      }
-      writeText(0, name + std::string(kTextCells - probe.size(), ' '));
+      // Exactly 24 cells: a longer name is cut, a shorter one padded with blanks.
+      std::vector<unsigned char> codes =
+          dvrBrisaEncodeText(shownCamera ? shownCamera->settings().getText("name") : "");
+      codes.resize(kTextCells, dvrBrisaEncodeText(" ").front());
+      writeCodes(0, std::move(codes), false);
     }
   }
   if (s.getInt("rt_tvOSDrec"))

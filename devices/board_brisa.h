@@ -37,6 +37,14 @@ std::vector<int> dvrBrisaSchedule(int slots, const std::vector<int>& rates);
 // folded, anything else 127.
 std::vector<unsigned char> dvrBrisaEncodeText(std::string_view text);
 
+// The picture of a resolution index 0..12 (PAL lines, or NTSC lines when pal
+// is false): full, half or quarter height; index 0 and unknown indexes 0 x 0.
+struct dvrBrisaPictureSize {
+  int width = 0;
+  int height = 0;
+};
+dvrBrisaPictureSize dvrBrisaResolution(int index, bool pal);
+
 // Resolution weight in the budget: 0 for index 0, 4 for full height, 2 for
 // half height, 1 for the rest.
 int dvrBrisaResolutionWeight(int index);
@@ -108,6 +116,7 @@ class dvrBoard_brisa : public dvrBoard {
  private:
   void rebuildSchedule(int group);
   void writeText(int position, std::string_view text, bool secondPlane = false);
+  void writeCodes(int position, std::vector<unsigned char> codes, bool secondPlane);
   void clearText();
   bool validInput(int input) const { return input >= 0 && input < kMaxInputs; }
 

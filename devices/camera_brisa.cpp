@@ -10,18 +10,13 @@
 using namespace dvrType;
 using namespace dvrFlag;
 
-namespace {
-constexpr int kWidths[] = {0, 720, 704, 640, 720, 704, 640, 360, 352, 320, 180, 176, 160};
-}
-
 dvrCamera_brisa::dvrCamera_brisa(dvrBoard* board) : dvrCamera(board) {
   dvrSettingSet& s = settings();
   const bool pal = isPal();
   declareResolution();
-  const int full = pal ? 576 : 480;
   for (int index = 0; index <= 12; ++index) {
-    const int lines = index == 0 ? 0 : index <= 3 ? full : index <= 9 ? full / 2 : full / 4;
-    addResolution(kWidths[index], lines);
+    const dvrBrisaPictureSize size = dvrBrisaResolution(index, pal);
+    addResolution(size.width, size.height);
   }
   s.addChoice(pal ? "704 x 576 (4CIF)" : "704 x 480 (4CIF)", 2);
   s.addChoice(pal ? "704 x 288 (2CIF)" : "704 x 240 (2CIF)", 5);

@@ -2,26 +2,14 @@
 
 #include <algorithm>
 
+#include "core/byte_order.h"
+
 namespace {
 
-void put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint16_t get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t get32(const std::uint8_t* p) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(p[i]) << (8 * i);
-  return v;
-}
+constexpr auto put16 = dvrPutLe16;
+constexpr auto put32 = dvrPutLe32;
+constexpr auto get16 = dvrGetLe16;
+constexpr auto get32 = dvrGetLe32;
 
 }  // namespace
 

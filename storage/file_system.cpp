@@ -189,16 +189,8 @@ void dvrFileSystem::restorePosition(dvrDB_sqlite& db) {
 }
 
 bool dvrFileSystem::readRecordAt(const dvrRecordPosition& at, dvrStoredRecord& out) {
-  std::uint8_t prefix[dvrRECORD_PREFIX_SIZE];
   dvrFile file(pageFilePath(at));
-  if (!file.isOpen()) return false;
-  bool ok = file.read(prefix, sizeof prefix, at.offset) == sizeof prefix &&
-            dvrDecodeStoredRecord(prefix, at.offset, env_.pageFileSize, out);
-  if (ok) {
-    // The whole payload must be there (a write cut short leaves the file shorter).
-    std::uint8_t last = 0;
-    ok = file.read(&last, 1, std::int64_t{at.offset} + dvrRECORD_PREFIX_SIZE + out.header.payloadSize - 1) == 1;
-  }
+  const bool ok = file.isOpen() && dvrReadStoredRecord(file, at.offset, env_.pageFileSize, out);
   file.closeFile();
   return ok;
 }

@@ -11,17 +11,6 @@
 #include "storage/index_queries.h"
 #include "storage/page_file.h"
 
-namespace {
-
-bool readRecord(dvrFile& file, std::uint32_t offset, std::uint32_t pageFileSize, dvrStoredRecord& out) {
-  std::uint8_t prefix[dvrRECORD_PREFIX_SIZE];
-  if (file.read(prefix, sizeof prefix, offset) != sizeof prefix) return false;
-  if (!dvrDecodeStoredRecord(prefix, offset, pageFileSize, out)) return false;
-  std::uint8_t last = 0;  // the whole payload must be there
-  return file.read(&last, 1, std::int64_t{offset} + dvrRECORD_PREFIX_SIZE + out.header.payloadSize - 1) == 1;
-}
-
-}  // namespace
 
 dvrIndexCheckReport dvrCheckIndex(dvrDB_sqlite& db, std::uint32_t pageFileSize) {
   dvrIndexCheckReport report;
@@ -44,7 +33,7 @@ dvrIndexCheckReport dvrCheckIndex(dvrDB_sqlite& db, std::uint32_t pageFileSize) 
     dvrFile file(dvrPageFilePath(row.phys_partition[0], row.phys_fn));
     dvrStoredRecord record;
     const bool read = file.isOpen() && row.phys_offset >= 0 &&
-                      readRecord(file, static_cast<std::uint32_t>(row.phys_offset), pageFileSize, record);
+                      dvrReadStoredRecord(file, static_cast<std::uint32_t>(row.phys_offset), pageFileSize, record);
     file.closeFile();
     if (!read) {
       problem(row, "no record there");
@@ -78,7 +67,7 @@ void dvrScanPageFiles(const std::vector<dvrDrive>& drives, std::uint32_t pageFil
       std::uint32_t offset = 0;
       std::int64_t lastTime = INT64_MIN;
       dvrStoredRecord record;
-      while (file.isOpen() && readRecord(file, offset, pageFileSize, record) &&
+      while (file.isOpen() && dvrReadStoredRecord(file, offset, pageFileSize, record) &&
              record.extension.seconds >= lastTime) {
         found(dvrIndexRowOf(record, drive.letter, static_cast<std::uint32_t>(page), offset));
         lastTime = record.extension.seconds;

@@ -2,21 +2,10 @@
 
 #include <cstdio>
 
+#include "core/byte_order.h"
+#include "storage/page_file.h"
+
 namespace {
-
-void putInt32(std::uint8_t* at, std::int32_t value) {
-  const auto v = static_cast<std::uint32_t>(value);
-  at[0] = static_cast<std::uint8_t>(v);
-  at[1] = static_cast<std::uint8_t>(v >> 8);
-  at[2] = static_cast<std::uint8_t>(v >> 16);
-  at[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::int32_t getInt32(const std::uint8_t* at) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-                                   (static_cast<std::uint32_t>(at[2]) << 16) |
-                                   (static_cast<std::uint32_t>(at[3]) << 24));
-}
 
 char safeCodecChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -27,18 +16,18 @@ char safeCodecChar(char c) {
 
 void dvrEncodeHeaderExtension(const dvrHeaderExtension& e, std::span<std::uint8_t, dvrEXTENSION_SIZE> out) {
   std::fill(out.begin(), out.end(), 0);
-  putInt32(&out[0], e.seconds);
-  putInt32(&out[4], e.microseconds);
+  dvrPutLe32(&out[0], static_cast<std::uint32_t>(e.seconds));
+  dvrPutLe32(&out[4], static_cast<std::uint32_t>(e.microseconds));
   out[8] = e.device;
   out[9] = e.input;
-  putInt32(&out[12], 1);
+  dvrPutLe32(&out[12], 1);
 }
 
 bool dvrDecodeHeaderExtension(std::span<const std::uint8_t> bytes, dvrHeaderExtension& out) {
   if (bytes.size() < dvrEXTENSION_SIZE) return false;
-  if (getInt32(&bytes[12]) != 1 || bytes[16] != 0 || bytes[17] != 0) return false;
-  out.seconds = getInt32(&bytes[0]);
-  out.microseconds = getInt32(&bytes[4]);
+  if (dvrGetLe32(&bytes[12]) != 1 || bytes[16] != 0 || bytes[17] != 0) return false;
+  out.seconds = static_cast<std::int32_t>(dvrGetLe32(&bytes[0]));
+  out.microseconds = static_cast<std::int32_t>(dvrGetLe32(&bytes[4]));
   out.device = bytes[8];
   out.input = bytes[9];
   return true;
@@ -56,6 +45,14 @@ bool dvrDecodeStoredRecord(std::span<const std::uint8_t> prefix, std::uint32_t o
   if (end > pageFileSize) return false;
   out = record;
   return true;
+}
+
+bool dvrReadStoredRecord(dvrFile& file, std::uint32_t offset, std::uint32_t pageFileSize, dvrStoredRecord& out) {
+  std::uint8_t prefix[dvrRECORD_PREFIX_SIZE];
+  if (file.read(prefix, sizeof prefix, offset) != sizeof prefix) return false;
+  if (!dvrDecodeStoredRecord(prefix, offset, pageFileSize, out)) return false;
+  std::uint8_t last = 0;
+  return file.read(&last, 1, std::int64_t{offset} + dvrRECORD_PREFIX_SIZE + out.header.payloadSize - 1) == 1;
 }
 
 dvrIndexRow dvrIndexRowOf(const dvrStoredRecord& record, char drive, std::uint32_t page, std::uint32_t offset) {

@@ -60,6 +60,12 @@ struct dvrStoredRecord {
 bool dvrDecodeStoredRecord(std::span<const std::uint8_t> prefix, std::uint32_t offset,
                            std::uint32_t pageFileSize, dvrStoredRecord& out);
 
+class dvrFile;
+
+// Reads and checks the record at offset of an open page file, and that its
+// whole payload is there (a write cut short leaves the file shorter).
+bool dvrReadStoredRecord(dvrFile& file, std::uint32_t offset, std::uint32_t pageFileSize, dvrStoredRecord& out);
+
 // The index row of a stored frame, as the inserter executes it.
 struct dvrIndexRow {
   std::int64_t time = 0;
