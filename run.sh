@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 top=$(pwd)
 ./scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTAVEL_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target tavel watchdog tavel-index
+cmake --build build -j"$(nproc)" --target tavel watchdog tavel-index encoder-baseline
 
 if [ ! -d demo ]; then
   mkdir -p demo

@@ -13,6 +13,7 @@
 #include "core/language.h"
 #include "core/log.h"
 #include "core/process.h"
+#include "core/run_statistics.h"
 #include "ui/interface.h"
 
 namespace {
@@ -75,6 +76,7 @@ int dvrRunHeadless() {
     }
     if (n > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) input.readAvailable(execute);
     if (running && clock::now() >= nextTick) {
+      dvrCountHeartbeat(clock::now() - nextTick);
       dvrProcess().console->execute("refresh");
       nextTick += kTick;
       if (nextTick < clock::now()) nextTick = clock::now() + kTick;

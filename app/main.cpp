@@ -11,6 +11,7 @@
 #include "app/gui.h"
 #include "app/headless.h"
 #include "core/log.h"
+#include "core/run_statistics.h"
 
 int main(int argc, char** argv) {
   bool headless = false;
@@ -22,10 +23,14 @@ int main(int argc, char** argv) {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if (!headless && (!display || !*display) && (!wayland || !*wayland)) headless = true;
 
-  if (!headless) return dvrRunWindowed(argc, argv);
-
-  // The toolkit's non-window parts (strings, translations, images) without a display.
-  wxInitializer toolkit(argc, argv);
-  if (!toolkit.IsOk()) return 1;
-  return dvrRunHeadless();
+  int status = 1;
+  if (!headless) {
+    status = dvrRunWindowed(argc, argv);
+  } else {
+    // The toolkit's non-window parts (strings, translations, images) without a display.
+    wxInitializer toolkit(argc, argv);
+    if (toolkit.IsOk()) status = dvrRunHeadless();
+  }
+  dvrWriteRunStatistics();
+  return status;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/process.h"
+#include "core/run_statistics.h"
 #include "core/settings.h"
 #include "core/watchdog.h"
 #include "pipeline/board.h"
@@ -118,6 +119,7 @@ void dvrCameraThread::run() {
       }
     }
     if (!grabbed) {
+      dvrCountFrameEvent(dvrFrameEvent::grabFailed);
       // The wait after a failed grab is taken without the locks, so that a
       // re-initialisation on the command thread is not held up by it.
       pause(kGrabFailedMs);
@@ -159,12 +161,14 @@ bool dvrCameraThread::processFrame(dvrImage& image, bool streaming, bool remote,
   if (compressed) camera_.countCompressedSize(image.compressedSize());
 
   ++stats.framesProcessed;
+  dvrCountFrameEvent(dvrFrameEvent::grabbed);
   // Only a frame that compressed into a payload the frame header can announce
   // (1 to 262143 bytes) is handed off: after a failed compression the buffer
   // holds an old frame or nothing, and the frame counts as not recorded.
   const int size = image.compressedSize();
   const bool payloadValid =
       compressed && size >= 1 && static_cast<std::uint32_t>(size) <= dvrFRAME_MAX_PAYLOAD;
+  if (record && !remote && !streaming && codec && !payloadValid) dvrCountFrameEvent(dvrFrameEvent::encoderFailed);
   if (record && !remote && (streaming || (codec && payloadValid))) {
     int handed = 1;
     if (streaming) {
@@ -259,7 +263,12 @@ void dvrCameraThread::handOff() {
   // A full queue is retried for half a second; after that the frame is lost.
   // Asked to end meanwhile, the thread gives the frame up at once.
   for (int retry = 0; !sink->put(record_, payload, size); ++retry) {
-    if (retry == kRetries || stopping_) return;
+    if (retry == kRetries || stopping_) {
+      dvrCountFrameEvent(dvrFrameEvent::queueLost);
+      return;
+    }
+    dvrCountFrameEvent(dvrFrameEvent::queueRetried);
     pause(kRetryMs);
   }
+  dvrCountFrameEvent(dvrFrameEvent::handedOff);
 }

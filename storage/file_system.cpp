@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/process.h"
+#include "core/run_statistics.h"
 #include "core/settings.h"
 #include "core/text.h"
 #include "core/watchdog.h"
@@ -290,7 +291,10 @@ bool dvrFileSystem::writeNext() {
     std::memcpy(data_.get(), slot.payload, static_cast<std::size_t>(size));
     head_ = (head_ + 1) % kQueueSlots;
     --count_;
-    if (!decoded) return true;
+    if (!decoded) {
+      dvrCountFrameEvent(dvrFrameEvent::storeLost);
+      return true;
+    }
   }
   dvrRecordPosition at = position();
   if (std::uint64_t{at.offset} + static_cast<std::uint64_t>(size) + dvrROLLOVER_MARGIN > env_.pageFileSize) {
@@ -307,6 +311,7 @@ bool dvrFileSystem::writeNext() {
   dvrFile& file = *current_;
   if (!file.isOpen()) {
     current_.reset();
+    dvrCountFrameEvent(dvrFrameEvent::storeLost);
     return true;  // the frame is lost; the open logged why
   }
   dvrFrameHeader header = record.header;
@@ -330,6 +335,7 @@ bool dvrFileSystem::writeNext() {
   const int error = errno;
   if (!written) {
     current_.reset();  // reopened for the next frame: the drive may come back
+    dvrCountFrameEvent(dvrFrameEvent::storeLost);
     // A full disk or a failing drive: the frame is dropped, the position
     // stays, and the next frame tries again. Logged once per failure streak.
     if (!writeFailureLogged_)
