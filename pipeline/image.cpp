@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/paths.h"
 #include "pipeline/colour.h"
 
@@ -49,6 +53,80 @@ void sampleThreeByte(const std::uint8_t* src, int width, int height, std::uint8_
     }
   }
 }
+
+// Division of the block sum of a cell (at most 8 x 8 x 255, below 2^15) by a
+// positive divisor as one multiplication: with r = ceil(2^32 / d) for
+// d <= 2^15, (sum * r) >> 32 is exactly sum / d, as the excess
+// sum * (r - 2^32 / d) / 2^32 < 2^-17 stays below 1/d, the least distance from
+// sum / d up to the next whole number. A larger divisor gives 0 for every
+// such sum, as 2^15 does.
+class CellDivider {
+ public:
+  explicit CellDivider(int divisor) {
+    const std::uint64_t d = static_cast<std::uint64_t>(std::min(divisor, kLargest));
+    reciprocal_ = ((std::uint64_t{1} << 32) + d - 1) / d;
+  }
+  int operator()(int sum) const {
+    return static_cast<int>((static_cast<std::uint64_t>(sum) * reciprocal_) >> 32);
+  }
+
+ private:
+  static constexpr int kLargest = 1 << 15;
+  std::uint64_t reciprocal_;
+};
+
+#if defined(__SSE2__)
+// How many of the first `columns` cells of a grid row have their whole block
+// row inside the picture (a block starts at column * dx and is kBlock wide).
+int fullBlockColumns(int width, int dx, int columns) {
+  if (width < kBlock) return 0;
+  return std::min(columns, (width - kBlock) / dx + 1);
+}
+
+// |current - reference| >> noise for the luma of 8 UYVY pixels (16 bytes
+// from a and b), in the 16-bit lanes. The difference is taken on all bytes;
+// luma is the upper byte of each lane, so one shift by 8 + noise both drops
+// the chroma difference and applies the noise filter.
+inline __m128i lumaDifference(const std::uint8_t* a, const std::uint8_t* b, __m128i shift) {
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+  const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+  return _mm_srl_epi16(_mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x)), shift);
+}
+
+// The sum of the eight 16-bit lanes, each at most 0x7FFF.
+inline int laneSum(__m128i v) {
+  v = _mm_madd_epi16(v, _mm_set1_epi16(1));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm_cvtsi128_si32(v);
+}
+
+// Adds to sums[c] for the cells c < columns the sum of |current - reference|
+// >> noiseFilter over the luma of pixel rows y0..y1-1 (at most 8) of the
+// cell's block. Frames are UYVY with rowBytes per row, cells dx pixels apart;
+// the blocks of all these cells must lie wholly inside the picture
+// (fullBlockColumns). noiseFilter is 0..7.
+//
+// One pixel row at a time across the grid row, so that the frames are read
+// front to back, into one register of eight lanes per cell: a lane gathers at
+// most 8 x 255, inside 16 bits.
+void sumLumaBlocks(const std::uint8_t* current, const std::uint8_t* reference,
+                   std::size_t rowBytes, int dx, int y0, int y1, int columns, int noiseFilter,
+                   int* sums) {
+  const __m128i shift = _mm_cvtsi32_si128(8 + noiseFilter);
+  const std::size_t pitch = static_cast<std::size_t>(dx) * 2;
+  __m128i totals[dvrGRID_COLUMNS];
+  for (int c = 0; c < columns; ++c) totals[c] = _mm_setzero_si128();
+  const std::uint8_t* a = current + static_cast<std::size_t>(y0) * rowBytes;
+  const std::uint8_t* b = reference + static_cast<std::size_t>(y0) * rowBytes;
+  for (int y = y0; y < y1; ++y, a += rowBytes, b += rowBytes) {
+    std::size_t x = 0;
+    for (int c = 0; c < columns; ++c, x += pitch)
+      totals[c] = _mm_add_epi16(totals[c], lumaDifference(a + x, b + x, shift));
+  }
+  for (int c = 0; c < columns; ++c) sums[c] += laneSum(totals[c]);
+}
+#endif
 
 }  // namespace
 
@@ -196,17 +274,29 @@ int dvrImage::detectMotion(int mode, int sensA, int sensB, int noiseFilter, int 
   gridColumns_ = std::min(dvrGRID_COLUMNS, width_ / dx);
   gridRows_ = std::min(dvrGRID_ROWS, height_ / dy);
 
-  const int total =
-      step == 2 ? scanCells<2>(current + offset, reference + offset, dx, dy, noiseFilter, sensA)
-                : scanCells<3>(current + offset, reference + offset, dx, dy, noiseFilter, sensA);
+  const int total = step == 2
+                        ? scanCells<2>(current, reference, offset, dx, dy, noiseFilter, sensA)
+                        : scanCells<3>(current, reference, offset, dx, dy, noiseFilter, sensA);
   const int motion = total / sensB;
   return motion > tolerance ? motion : 0;
 }
 
 template <int step>
-int dvrImage::scanCells(const std::uint8_t* current, const std::uint8_t* reference, int dx, int dy,
-                        int noiseFilter, int sensA) {
+int dvrImage::scanCells(const std::uint8_t* frame, const std::uint8_t* referenceFrame, int offset,
+                        int dx, int dy, int noiseFilter, int sensA) {
   const std::size_t rowBytes = static_cast<std::size_t>(width_) * step;
+  const std::uint8_t* current = frame + offset;
+  const std::uint8_t* reference = referenceFrame + offset;
+  // Cells [0, vectorColumns) of every grid row are summed by the vector path
+  // (the luma of UYVY, blocks wholly inside the picture), the rest byte by byte.
+  int vectorColumns = 0;
+#if defined(__SSE2__)
+  if constexpr (step == 2) {
+    if (offset == 1 && !plainMotionScan_)
+      vectorColumns = fullBlockColumns(width_, dx, gridColumns_);
+  }
+#endif
+  const CellDivider divideBySensA(sensA);
   int total = 0;
   for (int r = 0; r < gridRows_; ++r) {
     const int y0 = r * dy;
@@ -215,30 +305,37 @@ int dvrImage::scanCells(const std::uint8_t* current, const std::uint8_t* referen
     // cut at its edge, which keeps the reads inside the frame and stops a
     // block from wrapping into the next row.
     const int y1 = std::min(y0 + kBlock, height_);
-    // One pixel row at a time across the whole grid row, so that the frames
-    // are read front to back.
     int sums[dvrGRID_COLUMNS] = {};
-    for (int y = y0; y < y1; ++y) {
-      const std::uint8_t* a = current + y * rowBytes;
-      const std::uint8_t* b = reference + y * rowBytes;
-      for (int c = 0; c < gridColumns_; ++c) {
-        const int x0 = c * dx;
-        const int n = std::min(x0 + kBlock, width_) - x0;
-        const std::uint8_t* pa = a + static_cast<std::size_t>(x0) * step;
-        const std::uint8_t* pb = b + static_cast<std::size_t>(x0) * step;
-        int sum = 0;
-        if (n == kBlock) {
-          for (int i = 0; i < kBlock; ++i) sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
-        } else {
-          for (int i = 0; i < n; ++i) sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
+#if defined(__SSE2__)
+    if (vectorColumns > 0)
+      sumLumaBlocks(frame, referenceFrame, rowBytes, dx, y0, y1, vectorColumns, noiseFilter, sums);
+#endif
+    // One pixel row at a time across the rest of the grid row, so that the
+    // frames are read front to back.
+    if (vectorColumns < gridColumns_) {
+      for (int y = y0; y < y1; ++y) {
+        const std::uint8_t* a = current + y * rowBytes;
+        const std::uint8_t* b = reference + y * rowBytes;
+        for (int c = vectorColumns; c < gridColumns_; ++c) {
+          const int x0 = c * dx;
+          const int n = std::min(x0 + kBlock, width_) - x0;
+          const std::uint8_t* pa = a + static_cast<std::size_t>(x0) * step;
+          const std::uint8_t* pb = b + static_cast<std::size_t>(x0) * step;
+          int sum = 0;
+          if (n == kBlock) {
+            for (int i = 0; i < kBlock; ++i)
+              sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
+          } else {
+            for (int i = 0; i < n; ++i) sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
+          }
+          sums[c] += sum;
         }
-        sums[c] += sum;
       }
     }
     for (int c = 0; c < gridColumns_; ++c) {
       const int cell = r * dvrGRID_COLUMNS + c;
       if (mask_[cell] != 0) continue;  // excluded: stays 0
-      int value = std::min(255, sums[c] / sensA);
+      int value = std::min(255, divideBySensA(sums[c]));
       if (value < kCellFloor) value = 0;
       motion_[cell] = static_cast<std::uint8_t>(value);
       total += value;

@@ -100,6 +100,10 @@ class dvrImage : public dvrNotifier {
   // Motion detection against the reference frame (only mode 2 is defined;
   // any other mode, an unsupported format or a noise filter above 7 give 0).
   int detectMotion(int mode, int sensA, int sensB, int noiseFilter, int tolerance);
+  // Detection of UYVY pictures runs on vector instructions where the build has
+  // them; this turns that off for this image, back to the per-byte loops. The
+  // values are the same either way: it is there to compare the two.
+  void setPlainMotionScan(bool plain) { plainMotionScan_ = plain; }
   void updateReference();
   void packMotionBits();
   bool motionInMask() const;
@@ -121,11 +125,11 @@ class dvrImage : public dvrNotifier {
   void clearFrame();
 
  private:
-  // Fills the motion values of the cells in use from the sampled bytes
-  // (every step-th byte from the given starts); returns their total.
+  // Fills the motion values of the cells in use from the sampled bytes (byte
+  // `offset` of every step-byte pixel of the given frames); returns their total.
   template <int step>
-  int scanCells(const std::uint8_t* current, const std::uint8_t* reference, int dx, int dy,
-                int noiseFilter, int sensA);
+  int scanCells(const std::uint8_t* frame, const std::uint8_t* referenceFrame, int offset, int dx,
+                int dy, int noiseFilter, int sensA);
 
   int width_, height_, format_, bpp_;
   int gridColumns_ = dvrGRID_COLUMNS;
@@ -135,6 +139,7 @@ class dvrImage : public dvrNotifier {
   int keyFrame_ = 1;
   int frameNumber_ = -1;
   int busy_ = 0;
+  bool plainMotionScan_ = false;
   std::uint8_t* motion_ = nullptr;
   std::uint8_t* previousMotion_ = nullptr;
   std::uint8_t motionBits_[dvrMOTION_BITMASK_BYTES] = {};

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -193,6 +196,152 @@ TEST(MotionDetection, EachRunKeepsTheValuesOfTheRunBefore) {
   EXPECT_EQ(image.detectMotion(2, 1, 1, 0, 0), 0);
   EXPECT_EQ(image.buffer(dvrBUF_PREVIOUS_MOTION)[cellIndex(7, 9)], 255);
   EXPECT_EQ(image.buffer(dvrBUF_MOTION)[cellIndex(7, 9)], 0);
+}
+
+// Motion values and their total straight from the definition: per cell of the
+// grid in use, the sampled byte summed over the cell's 8 x 8 block, cut at
+// the picture edge, as |current - reference| >> noise; the sum divided by
+// sensA, at most 255, below 3 nothing; a cell with a mask value stays 0.
+struct Detection {
+  int columns = 0, rows = 0;
+  std::vector<int> cells = std::vector<int>(dvrGRID_CELLS, 0);
+  int total = 0;
+};
+
+Detection detectByDefinition(const std::vector<std::uint8_t>& current,
+                             const std::vector<std::uint8_t>& reference, int width, int height,
+                             int format, const std::vector<std::uint8_t>& mask, int sensA,
+                             int noise) {
+  const int bpp = dvrBytesPerPixel(format), byte = sampledByte(format);
+  // Cells of ceil(size / grid) pixels, one pixel on pictures within the grid.
+  const int dx = width <= dvrGRID_COLUMNS ? 1 : (width + dvrGRID_COLUMNS - 1) / dvrGRID_COLUMNS;
+  const int dy = height <= dvrGRID_ROWS ? 1 : (height + dvrGRID_ROWS - 1) / dvrGRID_ROWS;
+  Detection d;
+  d.columns = std::min(dvrGRID_COLUMNS, width / dx);
+  d.rows = std::min(dvrGRID_ROWS, height / dy);
+  for (int r = 0; r < d.rows; ++r)
+    for (int c = 0; c < d.columns; ++c) {
+      const int cell = cellIndex(c, r);
+      if (mask[cell] != 0) continue;
+      int sum = 0;
+      for (int y = r * dy; y < std::min(r * dy + 8, height); ++y)
+        for (int x = c * dx; x < std::min(c * dx + 8, width); ++x) {
+          const std::size_t at = (static_cast<std::size_t>(y) * width + x) * bpp + byte;
+          sum += std::abs(current[at] - reference[at]) >> noise;
+        }
+      int value = std::min(255, sum / sensA);
+      if (value < 3) value = 0;
+      d.cells[cell] = value;
+      d.total += value;
+    }
+  return d;
+}
+
+// A random reference picture and a current one that differs from it in runs
+// of bytes (8 long on average) of one kind of change each: none, a little
+// noise, more, a lot, or unrelated bytes, so that cells land all over the
+// range, from below the floor to the top.
+std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> randomPictures(std::size_t bytes,
+                                                                                unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> anyByte(0, 255);
+  const int amplitudes[] = {0, 3, 20, 90, -1};  // -1: unrelated
+  int amplitude = 0;
+  std::vector<std::uint8_t> reference(bytes), current(bytes);
+  for (std::size_t i = 0; i < bytes; ++i) {
+    if (random() % 8 == 0) amplitude = amplitudes[random() % 5];
+    reference[i] = static_cast<std::uint8_t>(anyByte(random));
+    int value = anyByte(random);
+    if (amplitude >= 0) {
+      std::uniform_int_distribution<int> change(-amplitude, amplitude);
+      value = std::clamp(reference[i] + change(random), 0, 255);
+    }
+    current[i] = static_cast<std::uint8_t>(value);
+  }
+  return {std::move(reference), std::move(current)};
+}
+
+// Pictures as far apart as bytes go, up and down by turns (runs of 5 bytes):
+// every block sums its largest possible value.
+std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> oppositePictures(
+    std::size_t bytes) {
+  std::vector<std::uint8_t> reference(bytes), current(bytes);
+  for (std::size_t i = 0; i < bytes; ++i) {
+    reference[i] = (i / 5) % 2 ? 255 : 0;
+    current[i] = static_cast<std::uint8_t>(255 - reference[i]);
+  }
+  return {std::move(reference), std::move(current)};
+}
+
+TEST(MotionDetection, AgreesWithTheDefinitionOnRandomAndOppositePictures) {
+  struct Picture {
+    const char* label;
+    int width, height;
+  };
+  const Picture pictures[] = {
+      {"352x288: cells of 8 x 8 side by side", 352, 288},
+      {"704x576: cells of 16 x 16, half of each sampled", 704, 576},
+      {"720x480: cells of 17 x 14, 42 x 34 in use", 720, 480},
+      {"330x250: an odd number of cells, all whole", 330, 250},
+      {"176x144: cells of 4 x 4, the last column and rows cut", 176, 144},
+      {"45x37: cells of 2 x 2, the last columns and rows cut", 45, 37},
+      {"50x30: cells of 2 x 1, the last columns cut", 50, 30},
+      {"10x8: one cell per pixel", 10, 8},
+      {"7x5: narrower than one block", 7, 5},
+  };
+  const int formats[] = {dvrFORMAT_UYVY, dvrFORMAT_RGB24, dvrFORMAT_BGR24};
+  const int sensitivities[] = {1, 5, 37, 300, 2000, INT_MAX};
+  unsigned seed = 1;
+  for (const Picture& picture : pictures)
+    for (int format : formats) {
+      SCOPED_TRACE(testing::Message() << picture.label << ", format " << format);
+      // Cells between the floor and the top and cells at the top: the pictures
+      // reach every part of the range.
+      bool middle = false, top = false;
+      for (bool opposite : {false, true}) {
+        SCOPED_TRACE(opposite ? "opposite pictures" : "random pictures");
+        dvrImage image(picture.width, picture.height, format);
+        const auto [reference, current] = opposite ? oppositePictures(image.frameBytes())
+                                                   : randomPictures(image.frameBytes(), seed++);
+        std::memcpy(image.buffer(dvrBUF_CURRENT), reference.data(), reference.size());
+        image.updateReference();
+        std::memcpy(image.buffer(dvrBUF_CURRENT), current.data(), current.size());
+
+        // Without a mask, and with a random third of the cells masked (single
+        // cells as well as runs of them, with every mask value).
+        std::vector<std::uint8_t> randomMask(dvrGRID_CELLS, 0);
+        std::mt19937 random(seed++);
+        for (std::uint8_t& cell : randomMask)
+          if (random() % 3 == 0) cell = static_cast<std::uint8_t>(1 + random() % 8);
+        for (const auto& mask : {std::vector<std::uint8_t>(dvrGRID_CELLS, 0), randomMask}) {
+          std::memcpy(image.buffer(dvrBUF_MASK), mask.data(), mask.size());
+          for (int noise = 0; noise <= 7; ++noise)
+            for (int sensA : sensitivities) {
+              SCOPED_TRACE(testing::Message() << (mask == randomMask ? "masked" : "no mask")
+                                              << ", noise " << noise << ", sensA " << sensA);
+              const Detection expected = detectByDefinition(
+                  current, reference, picture.width, picture.height, format, mask, sensA, noise);
+              for (int value : expected.cells) {
+                middle = middle || (value > 0 && value < 255);
+                top = top || value == 255;
+              }
+              // The vector path and the per-byte loops both.
+              for (bool plain : {false, true}) {
+                SCOPED_TRACE(plain ? "per-byte loops" : "default scan");
+                image.setPlainMotionScan(plain);
+                std::memset(image.buffer(dvrBUF_MOTION), 0xA5, dvrGRID_CELLS);
+                ASSERT_EQ(image.detectMotion(2, sensA, 1, noise, -1), expected.total);
+                ASSERT_EQ(image.gridColumns(), expected.columns);
+                ASSERT_EQ(image.gridRows(), expected.rows);
+                const std::uint8_t* motion = image.buffer(dvrBUF_MOTION);
+                ASSERT_EQ(std::vector<int>(motion, motion + dvrGRID_CELLS), expected.cells);
+              }
+            }
+        }
+      }
+      EXPECT_TRUE(middle);
+      EXPECT_TRUE(top);
+    }
 }
 
 // ---- motion summary and mask -------------------------------------------------
