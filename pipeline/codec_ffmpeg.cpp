@@ -39,8 +39,9 @@ bool isMotionJpeg(int kind) {
 }
 
 // The pixel format in which a picture format is handed to the library:
-// "UYVY" goes through YUV422P in the image's scratch buffer, RGB24 and BGR24
-// are used in place. Anything else has no mapping.
+// "UYVY" is taken as YUV422P (written straight into a 4:2:0 encoder's frame,
+// else through the image's scratch buffer to the scaler), RGB24 and BGR24 are
+// used in place. Anything else has no mapping.
 AVPixelFormat sourcePixelFormat(int pictureFormat) {
   switch (pictureFormat) {
     case dvrFORMAT_UYVY: return AV_PIX_FMT_YUV422P;
@@ -64,15 +65,33 @@ void copyRows(const std::uint8_t* source, int sourceStride, std::uint8_t* destin
                 static_cast<std::size_t>(rowBytes));
 }
 
-void yuv422pTo420p(std::uint8_t* const source[4], const int sourceStrides[4],
-                   std::uint8_t* const destination[], const int destinationStrides[], int width,
-                   int height) {
-  copyRows(source[0], sourceStrides[0], destination[0], destinationStrides[0], width, height, 1);
-  const int chromaWidth = (width + 1) / 2;
-  const int chromaRows = (height + 1) / 2;
-  for (int p = 1; p <= 2; ++p)
-    copyRows(source[p], sourceStrides[p], destination[p], destinationStrides[p], chromaWidth,
-             chromaRows, 2);
+// A "UYVY" picture into the planes of a 4:2:0 frame in one pass: the Y of
+// every row, the U and V of the even rows. These are the bytes of the image
+// buffer's 4:2:2 planes with every other chroma row dropped, without the
+// round through them. The chroma rows have (width + 1) / 2 samples: an odd
+// width's last one is the U of the last pixel with the V of the pair before
+// it (grey for a picture one pixel wide). The strides are the frame's, with
+// whatever padding it has; the padding is not written.
+void uyvyTo420p(const std::uint8_t* __restrict source, int width, int height,
+                std::uint8_t* const planes[], const int strides[]) {
+  const int pairs = width / 2;
+  const std::size_t sourceStride = static_cast<std::size_t>(width) * 2;
+  for (int row = 0; row < height; ++row) {
+    const std::uint8_t* __restrict s = source + static_cast<std::size_t>(row) * sourceStride;
+    std::uint8_t* __restrict y = planes[0] + static_cast<std::ptrdiff_t>(row) * strides[0];
+    for (int x = 0; x < width; ++x) y[x] = s[2 * x + 1];
+    if (row & 1) continue;
+    std::uint8_t* __restrict u = planes[1] + static_cast<std::ptrdiff_t>(row / 2) * strides[1];
+    std::uint8_t* __restrict v = planes[2] + static_cast<std::ptrdiff_t>(row / 2) * strides[2];
+    for (int i = 0; i < pairs; ++i) {
+      u[i] = s[4 * i];
+      v[i] = s[4 * i + 2];
+    }
+    if (width & 1) {
+      u[pairs] = s[4 * pairs];
+      v[pairs] = pairs > 0 ? s[4 * pairs - 2] : 128;
+    }
+  }
 }
 
 void yuv420pTo422p(const std::uint8_t* const source[], const int sourceStrides[],
@@ -133,7 +152,9 @@ struct dvrCodec_ffmpeg::Library {
   AVCodecContext* encoder = nullptr;
   AVFrame* encoderFrame = nullptr;  // "enbuf": the picture in the encoder's pixel format
   AVPacket* encoderPacket = nullptr;
-  SwsContext* encodeScaler = nullptr;  // source pixel format -> encoder's (null: row copies)
+  // Source pixel format -> encoder's; null for "UYVY" into a 4:2:0 encoder,
+  // which is written straight into the frame.
+  SwsContext* encodeScaler = nullptr;
   AVPixelFormat sourceFormat = AV_PIX_FMT_NONE;
   std::int64_t openedBitRate = 0;
   std::int64_t nextPts = 0;
@@ -298,16 +319,20 @@ bool dvrCodec_ffmpeg::compress() {
 
   l.encoder->bit_rate = frameBitRate(width, quality_);
 
-  const std::uint8_t* source = current;
-  if (image_->format() == dvrFORMAT_UYVY) {
-    image_->convert(dvrFORMAT_UYVY, dvrFORMAT_YUV422P, current, scratch,
-                    image_->buffer(dvrBUF_SECONDARY_SCRATCH));
-    source = scratch;
+  // The planes the scaler reads: RGB in place, "UYVY" as YUV422P in the
+  // scratch buffer. Without a scaler the picture goes straight into the frame.
+  std::uint8_t* planes[4] = {};
+  int strides[4] = {};
+  if (l.encodeScaler) {
+    const std::uint8_t* source = current;
+    if (image_->format() == dvrFORMAT_UYVY) {
+      image_->convert(dvrFORMAT_UYVY, dvrFORMAT_YUV422P, current, scratch,
+                      image_->buffer(dvrBUF_SECONDARY_SCRATCH));
+      source = scratch;
+    }
+    if (av_image_fill_arrays(planes, strides, source, l.sourceFormat, width, height, 1) < 0)
+      return false;
   }
-  std::uint8_t* planes[4];
-  int strides[4];
-  if (av_image_fill_arrays(planes, strides, source, l.sourceFormat, width, height, 1) < 0)
-    return false;
 
   image_->setCompressedSize(0);
   // The encoder holds no reference to the frame between calls, so this keeps "enbuf".
@@ -316,7 +341,7 @@ bool dvrCodec_ffmpeg::compress() {
     sws_scale(l.encodeScaler, planes, strides, 0, height, l.encoderFrame->data,
               l.encoderFrame->linesize);
   else
-    yuv422pTo420p(planes, strides, l.encoderFrame->data, l.encoderFrame->linesize, width, height);
+    uyvyTo420p(current, width, height, l.encoderFrame->data, l.encoderFrame->linesize);
   l.encoderFrame->pts = l.nextPts++;
   if (avcodec_send_frame(l.encoder, l.encoderFrame) < 0) return false;
   if (avcodec_receive_packet(l.encoder, l.encoderPacket) < 0) return false;

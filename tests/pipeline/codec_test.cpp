@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
 #include "core/log.h"
 #include "core/settings.h"
 #include "pipeline/image.h"
@@ -89,6 +94,140 @@ std::vector<std::uint8_t> currentFrame(dvrImage& image) {
 }
 
 const char* const kAllNames[] = {"MPG4", "MPG2", "MPG1", "MJPG", "H263", "THEO"};
+
+// The moving pattern with noise for chroma: a chroma sample taken from the
+// wrong place, row or plane changes the encoder's output. The pattern is
+// made in pixel pairs: an odd width has the rows of one a pixel wider, cut.
+std::vector<std::uint8_t> noisyChroma(int width, int height, int frame) {
+  const std::vector<std::uint8_t> wide = pattern(width + (width & 1), height, frame);
+  const std::size_t row = static_cast<std::size_t>(width) * 2;
+  const std::size_t wideRow = static_cast<std::size_t>(width + (width & 1)) * 2;
+  std::vector<std::uint8_t> p(row * height);
+  for (int y = 0; y < height; ++y)
+    std::memcpy(&p[y * row], &wide[y * wideRow], row);
+  std::mt19937 random(static_cast<unsigned>(frame));
+  for (std::size_t i = 0; i < p.size(); i += 2) p[i] = static_cast<std::uint8_t>(random());
+  return p;
+}
+
+// The encoder input a "UYVY" picture stands for: the image's own conversion
+// into YUV422P, then for the 4:2:0 encoders the even chroma rows and for
+// Motion JPEG the library's scaler into full-range 4:2:2. The conversion keeps
+// width / 2 chroma samples a row; an odd width's last one in 4:2:0 is the last
+// pixel's U with the V of the pair before it.
+class ReferenceInput {
+ public:
+  ReferenceInput(int width, int height)
+      // As large as the image's conversion buffers, which the scaler reads.
+      : width_(width), height_(height), planar_(static_cast<std::size_t>(width) * height * 4) {}
+  ~ReferenceInput() { sws_freeContext(scaler_); }
+
+  bool fill(dvrImage& image, const std::vector<std::uint8_t>& uyvy, AVFrame* frame) {
+    image.convert(dvrFORMAT_UYVY, dvrFORMAT_YUV422P, uyvy.data(), planar_.data(), nullptr);
+    const int half = width_ / 2;
+    const std::uint8_t* y = planar_.data();
+    const std::uint8_t* u = y + static_cast<std::size_t>(width_) * height_;
+    const std::uint8_t* v = u + static_cast<std::size_t>(half) * height_;
+    if (frame->format == AV_PIX_FMT_YUVJ422P) {
+      scaler_ = sws_getCachedContext(scaler_, width_, height_, AV_PIX_FMT_YUV422P, width_, height_,
+                                     AV_PIX_FMT_YUVJ422P, SWS_FAST_BILINEAR, nullptr, nullptr,
+                                     nullptr);
+      if (!scaler_) return false;
+      const std::uint8_t* const planes[4] = {y, u, v, nullptr};
+      const int strides[4] = {width_, half, half, 0};
+      sws_scale(scaler_, planes, strides, 0, height_, frame->data, frame->linesize);
+      return true;
+    }
+    for (int r = 0; r < height_; ++r)
+      std::memcpy(frame->data[0] + static_cast<std::ptrdiff_t>(r) * frame->linesize[0],
+                  y + static_cast<std::size_t>(r) * width_, static_cast<std::size_t>(width_));
+    for (int j = 0; j < (height_ + 1) / 2; ++j) {
+      std::uint8_t* uRow = frame->data[1] + static_cast<std::ptrdiff_t>(j) * frame->linesize[1];
+      std::uint8_t* vRow = frame->data[2] + static_cast<std::ptrdiff_t>(j) * frame->linesize[2];
+      std::memcpy(uRow, u + static_cast<std::size_t>(2 * j) * half, static_cast<std::size_t>(half));
+      std::memcpy(vRow, v + static_cast<std::size_t>(2 * j) * half, static_cast<std::size_t>(half));
+      if (width_ & 1) {
+        const std::uint8_t* last = &uyvy[static_cast<std::size_t>(2 * j) * width_ * 2 + 4 * half];
+        uRow[half] = last[0];
+        vRow[half] = half > 0 ? last[-2] : 128;
+      }
+    }
+    return true;
+  }
+
+ private:
+  int width_, height_;
+  std::vector<std::uint8_t> planar_;
+  SwsContext* scaler_ = nullptr;
+};
+
+// A libavcodec encoder of its own, set up as the codec says its encoder is
+// (frame rate, key-frame spacing, bit rates) with the codec's kind settings.
+class ReferenceEncoder {
+ public:
+  ReferenceEncoder(int kind, int width, int height, const dvrCodec_ffmpeg::EncoderState& state) {
+    const AVCodecID id = kind == dvrCodec_ffmpeg::MPEG4   ? AV_CODEC_ID_MPEG4
+                         : kind == dvrCodec_ffmpeg::MPEG2 ? AV_CODEC_ID_MPEG2VIDEO
+                         : kind == dvrCodec_ffmpeg::MPEG1 ? AV_CODEC_ID_MPEG1VIDEO
+                                                          : AV_CODEC_ID_MJPEG;
+    const AVCodec* codec = avcodec_find_encoder(id);
+    context_ = codec ? avcodec_alloc_context3(codec) : nullptr;
+    frame_ = av_frame_alloc();
+    packet_ = av_packet_alloc();
+    if (!context_ || !frame_ || !packet_) return;
+    AVCodecContext* c = context_;
+    c->width = width;
+    c->height = height;
+    c->gop_size = state.gopSize;
+    c->time_base = AVRational{1, state.frameRate};
+    c->framerate = AVRational{state.frameRate, 1};
+    c->bit_rate = state.openBitRate;
+    c->max_b_frames = 0;
+    if (kind == dvrCodec_ffmpeg::MPEG1 || kind == dvrCodec_ffmpeg::MPEG2)
+      c->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    if (kind == dvrCodec_ffmpeg::MPEG1)
+      c->strict_std_compliance =
+          state.frameRate == 2 ? FF_COMPLIANCE_EXPERIMENTAL : FF_COMPLIANCE_UNOFFICIAL;
+    if (kind == dvrCodec_ffmpeg::MJPEG) {
+      c->pix_fmt = AV_PIX_FMT_YUVJ422P;
+      c->color_range = AVCOL_RANGE_JPEG;
+    } else {
+      c->pix_fmt = AV_PIX_FMT_YUV420P;
+    }
+    if (avcodec_open2(c, codec, nullptr) < 0) return;
+    frame_->format = c->pix_fmt;
+    frame_->width = width;
+    frame_->height = height;
+    opened_ = av_frame_get_buffer(frame_, 0) >= 0;
+  }
+  ~ReferenceEncoder() {
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+    avcodec_free_context(&context_);
+  }
+
+  bool opened() const { return opened_; }
+  AVFrame* frame() { return frame_; }
+
+  // Encodes the frame at the bit rate given; the packet's bytes and whether it is a key frame.
+  bool encode(std::int64_t bitRate, std::vector<std::uint8_t>& bytes, bool& key) {
+    context_->bit_rate = bitRate;
+    frame_->pts = pts_++;
+    if (avcodec_send_frame(context_, frame_) < 0) return false;
+    if (avcodec_receive_packet(context_, packet_) < 0) return false;
+    bytes.assign(packet_->data, packet_->data + packet_->size);
+    key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+    av_packet_unref(packet_);
+    return true;
+  }
+
+ private:
+  AVCodecContext* context_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  std::int64_t pts_ = 0;
+  bool opened_ = false;
+};
 
 }  // namespace
 
@@ -281,6 +420,57 @@ TEST(CodecFfmpeg, BitRatesAtOpenAndPerFrame) {
   ASSERT_TRUE(codec.compress());
   EXPECT_EQ(codec.encoderState().bitRate, 352 * 20 * 180);
   EXPECT_EQ(codec.encoderState().openBitRate, 800000);
+}
+
+TEST(CodecFfmpeg, UyvyStreamsAreThoseOfTheImagesOwnConversion) {
+  struct StreamCase {
+    const char* label;
+    int kind;
+    int width;
+    int height;
+    int keyInterval;
+  };
+  // Widths off the library's row alignment (32 bytes) give the encoder frames
+  // row padding; odd sides leave a lone last row or pixel for the chroma.
+  const StreamCase cases[] = {
+      {"MPEG-4 CIF", dvrCodec_ffmpeg::MPEG4, 352, 288, 5},
+      {"MPEG-4 4CIF, every frame a key frame", dvrCodec_ffmpeg::MPEG4, 704, 576, 1},
+      {"MPEG-2 CIF", dvrCodec_ffmpeg::MPEG2, 352, 288, 5},
+      {"MPEG-1 CIF at 12 frames per second", dvrCodec_ffmpeg::MPEG1, 352, 288, 5},
+      {"MPEG-1 QCIF at 2 frames per second", dvrCodec_ffmpeg::MPEG1, 176, 144, 1},
+      {"MPEG-4, neither side a multiple of 16", dvrCodec_ffmpeg::MPEG4, 344, 276, 5},
+      {"MPEG-4, odd height", dvrCodec_ffmpeg::MPEG4, 352, 287, 5},
+      {"MPEG-2, odd width", dvrCodec_ffmpeg::MPEG2, 351, 288, 5},
+      {"MPEG-4, both sides odd", dvrCodec_ffmpeg::MPEG4, 175, 143, 5},
+      {"Motion JPEG CIF", dvrCodec_ffmpeg::MJPEG, 352, 288, 1},
+      {"Motion JPEG, odd height", dvrCodec_ffmpeg::MJPEG, 344, 287, 1},
+  };
+  constexpr int kFrames = 7;
+  for (const StreamCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    dvrImage image(c.width, c.height, dvrFORMAT_UYVY);
+    dvrCodec_ffmpeg codec(&image, dvrCODEC_COMPRESS, c.kind);
+    codec.setKeyInterval(c.keyInterval);
+    ASSERT_TRUE(codec.open());
+    ReferenceEncoder reference(c.kind, c.width, c.height, codec.encoderState());
+    ASSERT_TRUE(reference.opened());
+    ReferenceInput input(c.width, c.height);
+    for (int i = 0; i < kFrames; ++i) {
+      SCOPED_TRACE("frame " + std::to_string(i));
+      const auto picture = noisyChroma(c.width, c.height, i);
+      loadPicture(image, picture);
+      ASSERT_TRUE(codec.compress());
+      ASSERT_TRUE(input.fill(image, picture, reference.frame()));
+      std::vector<std::uint8_t> expected;
+      bool key = false;
+      ASSERT_TRUE(reference.encode(codec.encoderState().bitRate, expected, key));
+      ASSERT_GT(image.compressedSize(), 0);
+      const std::uint8_t* stream = image.buffer(dvrBUF_COMPRESSED);
+      EXPECT_TRUE(std::vector<std::uint8_t>(stream, stream + image.compressedSize()) == expected)
+          << image.compressedSize() << " bytes against " << expected.size();
+      EXPECT_EQ(image.keyFrame(), key ? 1 : 0);
+    }
+  }
 }
 
 TEST(CodecSettings, OutOfRangeValuesAreRefusedAndKept) {
