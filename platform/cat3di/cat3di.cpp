@@ -1,19 +1,22 @@
 // The simulated boards behind cat3di.h.
 //
-// State: one Simulation (the control root and a Board per possible board
-// number), replaced whole by CAT3DI_SimSetControlRoot. Callers hold a
-// shared_ptr to the Board they work on, so a reset never frees a board under
-// a blocked picture wait; the reset closes the old boards, which releases
-// their waits.
+// State: one Simulation (the control root, its board count and a Board per
+// possible board number), replaced whole by CAT3DI_SimSetControlRoot.
+// Callers hold a shared_ptr to the Board they work on, so a reset never frees
+// a board under a blocked picture wait; the reset closes the old boards,
+// which releases their waits.
 //
 // Locks, always taken in this order and never while waiting:
-//   simulationMutex()  the root and the board table, only to copy them out;
+//   simulationMutex()  the root, the board count and the board table, only to
+//                      copy them out;
 //   Board::mutex       the board's open state and its outputs, and the writes
 //                      of its control files;
 //   Input::mutex       an input's capture state, schedule, cancels and
 //                      adjustments; its condition variable wakes the waits.
 // Input::pictureMutex guards an input's picture buffer, drawn by the waiting
 // thread after it has let go of every other lock.
+// The cached control numbers (CachedNumber) have locks of their own, taken
+// last and only around their copy of the number.
 #include "platform/cat3di/cat3di.h"
 #include "platform/cat3di/charset.h"
 
@@ -52,6 +55,10 @@ constexpr int kUartSpeeds = 6;
 constexpr const char* kSignalFile = "signal";
 // How often a stalled wait looks at its stall file again.
 constexpr auto kStallPoll = std::chrono::milliseconds(20);
+// How long the files read with every picture (the board count, an input's
+// stall and signal files) are taken as read; the calls that report them (the
+// search, the signal flags) read them at once, for the pictures too.
+constexpr auto kPictureFileAge = std::chrono::milliseconds(100);
 
 struct Input {
   std::mutex mutex;
@@ -70,15 +77,25 @@ struct Input {
   std::int64_t lastDelivered = -1;
   PictureAdjustments adjust;
   int sharpness = 128;
+  // Its "stall<N>" and "signal<N>" files, read with every picture.
+  std::unique_ptr<CachedNumber> stall;
+  std::unique_ptr<CachedNumber> signal;
 
   std::mutex pictureMutex;
   std::vector<std::uint8_t> picture;
   PictureSize pictureSize;
 };
 
+std::string inputFile(const char* name, int input) { return name + std::to_string(input); }
+
 struct Board {
   Board(int number, std::string directory) : number(number), directory(std::move(directory)) {
     for (auto& plane : osd) plane.fill(127);  // the blank of the board's character set
+    for (int i = 0; i < kMaxInputs; ++i) {
+      Input& in = inputs[static_cast<std::size_t>(i)];
+      in.stall = std::make_unique<CachedNumber>(file(inputFile("stall", i)), kPictureFileAge);
+      in.signal = std::make_unique<CachedNumber>(file(inputFile(kSignalFile, i)), kPictureFileAge);
+    }
   }
 
   std::string file(const std::string& name) const { return directory + "/" + name; }
@@ -102,6 +119,7 @@ struct Board {
 
 struct Simulation {
   std::string root;
+  std::shared_ptr<CachedNumber> boardCount;  // the "boards" file
   std::array<std::shared_ptr<Board>, kMaxBoards> boards;
 };
 
@@ -117,6 +135,7 @@ std::string boardDirectory(const std::string& root, int board) {
 Simulation makeSimulation(const std::string& root) {
   Simulation made;
   made.root = root;
+  made.boardCount = std::make_shared<CachedNumber>(root + "/boards", kPictureFileAge);
   for (int b = 0; b < kMaxBoards; ++b)
     made.boards[static_cast<std::size_t>(b)] = std::make_shared<Board>(b, boardDirectory(root, b));
   return made;
@@ -127,8 +146,8 @@ Simulation& simulation() {
   return current;
 }
 
-int boardCount(const std::string& root) {
-  return readInt(root + "/boards", kDefaultBoards, 0, kMaxBoards);
+int boardCount(std::optional<long long> number) {
+  return clampNumber(number, kDefaultBoards, 0, kMaxBoards);
 }
 
 int readModel(const Board& board) { return readInt(board.file("model"), kDefaultModel, 0, 1 << 30); }
@@ -139,19 +158,17 @@ int readInputs(const Board& board) {
 
 int groupCount(int model) { return model == 3 ? 2 : model == 5 ? kMaxGroups : 4; }
 
-std::string inputFile(const char* name, int input) { return name + std::to_string(input); }
-
 // The board of that number when it is present, else null.
 std::shared_ptr<Board> findBoard(int board) {
   if (board < 0 || board >= kMaxBoards) return nullptr;
-  std::string root;
+  std::shared_ptr<CachedNumber> count;
   std::shared_ptr<Board> found;
   {
     std::lock_guard<std::mutex> lock(simulationMutex());
-    root = simulation().root;
+    count = simulation().boardCount;
     found = simulation().boards[static_cast<std::size_t>(board)];
   }
-  return board < boardCount(root) ? found : nullptr;
+  return board < boardCount(count->get()) ? found : nullptr;
 }
 
 void writeOpenFile(const Board& board) {
@@ -249,14 +266,14 @@ std::int64_t steadyMicroseconds(Clock::time_point at) {
 // Waits (input lock held through `lock`) until the start of the input's
 // next scheduled window while it is not stalled. Answers CAT3DI_SUCCESS, or
 // the failure once the wait is cancelled or the capture ends.
-int awaitWindow(Input& in, std::unique_lock<std::mutex>& lock, const std::string& stallFile,
-                int input) {
+int awaitWindow(Input& in, std::unique_lock<std::mutex>& lock, int input) {
   const std::uint64_t run = in.run;
   const std::uint64_t cancels = in.cancels;
   std::optional<std::uint64_t> planned;  // the schedule version `target` was worked out from
   std::optional<Clock::time_point> target;
   std::int64_t window = -1;  // the start of the window `target` stands for
   bool reached = false;
+  bool stalled = false;
   for (;;) {
     if (in.cancels != cancels) {
       in.cancelPending = false;
@@ -292,8 +309,10 @@ int awaitWindow(Input& in, std::unique_lock<std::mutex>& lock, const std::string
       in.wake.wait_until(lock, *target);
       continue;
     }
+    // A stall shows within the file age; once stalled, every poll reads the
+    // file, so that the end of the stall shows at once.
     lock.unlock();
-    const bool stalled = readInt(stallFile, 0, 0, 1) == 1;
+    stalled = clampNumber(stalled ? in.stall->refresh() : in.stall->get(), 0, 0, 1) == 1;
     lock.lock();
     if (stalled) {
       // Held: the next picture comes with the first window after the stall.
@@ -312,11 +331,13 @@ extern "C" {
 int CAT3DI_BDSearch(int* count) {
   if (!count) return CAT3DI_ERROR_ARGUMENT;
   std::string root;
+  std::shared_ptr<CachedNumber> boards;
   {
     std::lock_guard<std::mutex> lock(simulationMutex());
     root = simulation().root;
+    boards = simulation().boardCount;
   }
-  *count = boardCount(root);
+  *count = boardCount(boards->refresh());
   for (int b = 0; b < *count; ++b) makeDirectory(boardDirectory(root, b));
   return CAT3DI_SUCCESS;
 }
@@ -423,7 +444,7 @@ int CAT3DI_LockWait4GetImageAddress(int board, int input, unsigned char** addres
     }
     ++in.waiting;
     in.wake.notify_all();
-    const int waited = awaitWindow(in, lock, found->file(inputFile("stall", input)), input);
+    const int waited = awaitWindow(in, lock, input);
     --in.waiting;
     if (waited != CAT3DI_SUCCESS) return waited;
     scene.adjust = in.adjust;
@@ -432,7 +453,7 @@ int CAT3DI_LockWait4GetImageAddress(int board, int input, unsigned char** addres
 
   scene.board = board;
   scene.input = input;
-  scene.signal = readInt(found->file(inputFile(kSignalFile, input)), 1, 0, 1) != 0;
+  scene.signal = clampNumber(in.signal->get(), 1, 0, 1) != 0;
   const auto now = std::chrono::system_clock::now();
   scene.wallMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
@@ -491,9 +512,11 @@ int CAT3DI_SATURATIONVControl(int board, int input, int value) {
 
 int CAT3DI_CAMERA_SIGNAL(int board, int flags[32]) {
   if (!flags) return CAT3DI_ERROR_ARGUMENT;
+  // Read now, and kept for the pictures.
   return withOpenBoard(board, [&](Board& b) {
     for (int i = 0; i < kMaxInputs; ++i)
-      flags[i] = i < b.inputCount && readInt(b.file(inputFile(kSignalFile, i)), 1, 0, 1) != 0;
+      flags[i] = i < b.inputCount &&
+                 clampNumber(b.inputs[static_cast<std::size_t>(i)].signal->refresh(), 1, 0, 1) != 0;
     return CAT3DI_SUCCESS;
   });
 }

@@ -1,7 +1,11 @@
 #include "platform/cat3di/sim_files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -22,11 +26,19 @@ bool makeParent(const std::string& path) {
 
 }  // namespace
 
+// Straight through the system calls into a buffer on the stack: some of
+// these files are read with the pictures, where stdio would allocate a buffer
+// per open.
 std::optional<long long> readNumber(const std::string& path) {
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
   char text[64];
-  const std::size_t length = std::fread(text, 1, sizeof text, file.get());
+  ssize_t got;
+  do {
+    got = ::read(fd, text, sizeof text);
+  } while (got < 0 && errno == EINTR);
+  ::close(fd);
+  const std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
   std::size_t at = 0;
   while (at < length && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
   bool negative = false;
@@ -41,12 +53,35 @@ std::optional<long long> readNumber(const std::string& path) {
   return negative ? -value : value;
 }
 
-int readInt(const std::string& path, int fallback, int low, int high) {
-  const std::optional<long long> value = readNumber(path);
+int clampNumber(std::optional<long long> value, int fallback, int low, int high) {
   if (!value) return fallback;
   if (*value < low) return low;
   if (*value > high) return high;
   return static_cast<int>(*value);
+}
+
+int readInt(const std::string& path, int fallback, int low, int high) {
+  return clampNumber(readNumber(path), fallback, low, high);
+}
+
+std::optional<long long> CachedNumber::get() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (read_ && Clock::now() - readAt_ < maxAge_) return value_;
+  }
+  return refresh();
+}
+
+std::optional<long long> CachedNumber::refresh() {
+  const Clock::time_point began = Clock::now();
+  const std::optional<long long> value = readNumber(path_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!read_ || began >= readAt_) {
+    read_ = true;
+    readAt_ = began;
+    value_ = value;
+  }
+  return value;
 }
 
 bool writeText(const std::string& path, const std::string& text) {

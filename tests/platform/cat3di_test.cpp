@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/cat3di/sim_files.h"
 #include "platform/cat3di/sim_pacing.h"
 #include "tests/support/fixture.h"
 
@@ -403,6 +404,40 @@ TEST_F(Cat3diTest, ACutSignalShowsInTheFlagsAndThePicture) {
   ASSERT_EQ(CAT3DI_CAMERA_SIGNAL(0, flags.data()), kOk);
   EXPECT_EQ(flags[2], 1);
   EXPECT_GT(statsOf(grab(0, 2), cut.height / 8).spreadY, 10.0);
+}
+
+TEST_F(Cat3diTest, ControlNumbersReadWithEveryPictureAreKeptUntilRefreshedOrTooOld) {
+  using cat3disim::CachedNumber;
+  const std::string name = "stall0";
+  CachedNumber kept(boardFile(0, name), std::chrono::hours(1));
+  CachedNumber everyTime(boardFile(0, name), CachedNumber::Clock::duration::zero());
+  struct Step {
+    const char* label;
+    std::optional<std::string> content;  // nullopt: no file
+    bool refresh;                        // of `kept`, else a plain read
+    std::optional<long long> kept;
+    std::optional<long long> everyTime;
+  };
+  const Step steps[] = {
+      {"no file", std::nullopt, false, std::nullopt, std::nullopt},
+      {"written: the kept read still has none", "7\n", false, std::nullopt, 7},
+      {"refreshed", "7\n", true, 7, 7},
+      {"changed", " -3 x", false, 7, -3},
+      {"no number", "x", false, 7, std::nullopt},
+      {"refreshed to no number", "x", true, std::nullopt, std::nullopt},
+      {"written and refreshed", "12", true, 12, 12},
+      {"removed", std::nullopt, false, 12, std::nullopt},
+      {"removed and refreshed", std::nullopt, true, std::nullopt, std::nullopt},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.label);
+    if (step.content)
+      writeBoardFile(0, name, *step.content);
+    else
+      std::filesystem::remove(boardFile(0, name));
+    EXPECT_EQ(step.refresh ? kept.refresh() : kept.get(), step.kept);
+    EXPECT_EQ(everyTime.get(), step.everyTime);
+  }
 }
 
 TEST_F(Cat3diTest, DigitalInputsReadTheDinFiles) {
