@@ -188,7 +188,7 @@ def run(n, args, tavel):
         if servers:
             pictures = os.path.join(base, "pictures.uyvy")
             fetch_pictures(servers.ports[0], args.size, pictures)
-        baseline = encoder_baseline(args, pictures)
+        baseline = encoder_baseline(args, pictures, n)
     finally:
         if servers:
             servers.close()
@@ -221,9 +221,10 @@ def fetch_pictures(port, size, path):
                     "-i", "-", "-f", "rawvideo", "-pix_fmt", "uyvy422", path], input=jpegs, check=True)
 
 
-def encoder_baseline(args, pictures):
+def encoder_baseline(args, pictures, n):
+    """CPU milliseconds a frame of the bare encoder: n streams in turn, as n cameras."""
     width, height = (704, 576) if args.size == 704 else (352, 288)
-    command = [args.baseline, str(width), str(height), str(args.rate)]
+    command = [args.baseline, str(width), str(height), str(args.rate), str(max(50, 6400 // n)), "--streams", str(n)]
     if pictures:
         # Network cameras compress at quality 80 unless told otherwise.
         command += ["--pictures", pictures, "--quality", "80"]
