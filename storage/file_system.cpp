@@ -239,7 +239,7 @@ bool dvrFileSystem::enqueueFrame(const std::uint8_t* payload, const dvrFrameReco
     std::memcpy(slot.payload, payload, size);
     slot.size = static_cast<std::int32_t>(size);
     ++count_;
-    queued_.notify_one();
+    if (count_ == kWakeWriterAt) queued_.notify_one();
   }
   return true;
 }

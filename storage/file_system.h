@@ -55,6 +55,10 @@ class dvrFileSystem : public dvrFrameSink {
  public:
   static constexpr int kQueueSlots = 100;  // 99 in use at most, one spare
   static constexpr int kMaxQueued = kQueueSlots - 1;
+  // The writer polls the queue every 5 ms; a capture thread wakes it earlier
+  // only when this many frames wait, so that at high frame rates it writes
+  // them in runs instead of being woken for every frame.
+  static constexpr int kWakeWriterAt = 8;
   static constexpr int kSaveSeconds = 10;
   static constexpr int kWatchdogSeconds = 200;
 
