@@ -165,6 +165,10 @@ def run(n, args, tavel):
         _, status, usage = os.wait4(process.pid, 0)
         process.returncode = status
         peak = usage.ru_maxrss  # KiB
+        if args.samples:
+            with open(args.samples, "w") as out:
+                for t, kib, cpu in samples:
+                    out.write(f"{t - started:.1f} {kib} {cpu:.2f}\n")
         # The steady part of the run: from the first sample after a quarter
         # of it (start-up is over) to the last one before the quit.
         steady = [x for x in samples if x[0] - started >= args.seconds / 4] or samples[-1:]
@@ -264,6 +268,8 @@ def main():
     parser.add_argument("--network", action="store_true", help="network cameras of the test camera server")
     parser.add_argument("--search", action="store_true", help="find the largest N recording --min")
     parser.add_argument("--min", type=float, default=0.95, help="share a run must record (default 0.95)")
+    parser.add_argument("--samples", help="write the once-a-second samples of the recorder here "
+                        "(seconds, resident KiB, CPU seconds)")
     args = parser.parse_args()
     tavel = os.path.abspath(os.environ.get("TAVEL", os.path.join(TOP, "build", "tavel")))
     args.baseline = os.path.abspath(os.environ.get("BASELINE", os.path.join(TOP, "build", "encoder-baseline")))

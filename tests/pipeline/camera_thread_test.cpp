@@ -10,9 +10,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "core/run_statistics.h"
 #include "core/settings.h"
 #include "core/watchdog.h"
 #include "pipeline/board.h"
@@ -399,16 +401,27 @@ TEST_F(CameraThreadTest, HandedOffFramesCarryTheirHeader) {
       << "the motion bitmask travels with the frame";
 }
 
+// One counter of the process's run statistics.
+long runCounter(const std::string& name) {
+  std::istringstream in(dvrRunStatisticsText());
+  std::string key;
+  double value = 0;
+  while (in >> key >> value)
+    if (key == name) return static_cast<long>(value);
+  return -1;
+}
+
 TEST_F(CameraThreadTest, RefusedHandOffsAreRetriedThenDropped) {
   struct Row {
     const char* label;
     int refusals;
     int attempts;
     std::vector<int> taken;
+    long retried, lost, handedOff;  // counted in the run statistics
   };
   const Row rows[] = {
-      {"taken after three refusals", 3, 4, {1}},
-      {"dropped after a hundred retries", 1000, 101, {}},
+      {"taken after three refusals", 3, 4, {1}, 3, 0, 1},
+      {"dropped after a hundred retries", 1000, 101, {}, 100, 1, 0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.label);
@@ -416,9 +429,14 @@ TEST_F(CameraThreadTest, RefusedHandOffsAreRetriedThenDropped) {
     sink->frames.clear();
     sink->attempts = 0;
     sink->refusals = r.refusals;
+    const long retried = runCounter("queue_retried"), lost = runCounter("queue_lost"),
+               handedOff = runCounter("handed_off");
     runScript("M");
     EXPECT_EQ(sink->attempts, r.attempts);
     EXPECT_EQ(sink->frames, r.taken);
+    EXPECT_EQ(runCounter("queue_retried") - retried, r.retried);
+    EXPECT_EQ(runCounter("queue_lost") - lost, r.lost);
+    EXPECT_EQ(runCounter("handed_off") - handedOff, r.handedOff);
   }
 }
 
