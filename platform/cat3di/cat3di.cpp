@@ -84,6 +84,10 @@ struct Input {
   std::mutex pictureMutex;
   std::vector<std::uint8_t> picture;
   PictureSize pictureSize;
+  // The scene `picture` shows, once drawn: the next picture redraws only the
+  // rows where it differs from it (the DMA of a real board costs no CPU, so
+  // neither should much of ours).
+  std::optional<PictureScene> shownScene;
 };
 
 std::string inputFile(const char* name, int input) { return name + std::to_string(input); }
@@ -466,8 +470,20 @@ int CAT3DI_LockWait4GetImageAddress(int board, int input, unsigned char** addres
   }
 
   std::lock_guard<std::mutex> lock(in.pictureMutex);
+  const bool sameSize = in.shownScene && in.pictureSize.width == size.width &&
+                        in.pictureSize.height == size.height;
   in.picture.resize(static_cast<std::size_t>(size.width) * size.height * 2);
-  renderPicture(in.picture.data(), size.width, size.height, scene);
+  const ChangedRows changed = sameSize ? changedRows(size.width, size.height, *in.shownScene, scene)
+                                       : ChangedRows{.all = true};
+  if (changed.all) {
+    renderPicture(in.picture.data(), size.width, size.height, scene);
+  } else {
+    for (int i = 0; i < changed.count; ++i) {
+      const RowBand& band = changed.bands[static_cast<std::size_t>(i)];
+      renderPictureRows(in.picture.data(), size.width, size.height, scene, band.first, band.end);
+    }
+  }
+  in.shownScene = scene;
   in.pictureSize = size;
   *address = in.picture.data();
   return CAT3DI_SUCCESS;

@@ -100,16 +100,23 @@ int bounce(std::int64_t ms, std::int64_t halfMs, int range) {
   return static_cast<int>(at * range / halfMs);
 }
 
+// Draws into the rows [firstRow_, endRow_) of the picture only: everything
+// outside them is clipped away, so a band of rows comes out as the same rows
+// of the whole picture.
 class Canvas {
  public:
-  Canvas(std::uint8_t* out, int width, int height) : out_(out), width_(width), height_(height) {}
+  Canvas(std::uint8_t* out, int width, int height, int firstRow, int endRow)
+      : out_(out),
+        width_(width),
+        firstRow_(std::max(0, firstRow)),
+        endRow_(std::min(height, endRow)) {}
 
   // Fills the pixel pairs [x0, x1) x [y0, y1), clipped; x rounded down to pairs.
   void fill(int x0, int y0, int x1, int y1, Yuv colour) {
     x0 = std::max(0, x0) & ~1;
     x1 = std::min(width_, x1) & ~1;
-    y0 = std::max(0, y0);
-    y1 = std::min(height_, y1);
+    y0 = std::max(firstRow_, y0);
+    y1 = std::min(endRow_, y1);
     if (x0 >= x1 || y0 >= y1) return;
     const std::uint8_t pair[4] = {colour.u, colour.y, colour.v, colour.y};
     std::uint8_t* first = out_ + (static_cast<std::size_t>(y0) * width_ + x0) * 2;
@@ -121,19 +128,21 @@ class Canvas {
 
   // Sets the brightness of one pixel, clipped.
   void luma(int x, int y, std::uint8_t value) {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    if (x < 0 || y < firstRow_ || x >= width_ || y >= endRow_) return;
     out_[(static_cast<std::size_t>(y) * width_ + x) * 2 + 1] = value;
   }
 
   // The colour bars over the whole picture: one row made and copied down.
   void bars(const std::array<Yuv, 8>& colours) {
+    if (firstRow_ >= endRow_) return;
+    const std::size_t row = static_cast<std::size_t>(width_) * 2;
+    std::uint8_t* first = out_ + static_cast<std::size_t>(firstRow_) * row;
     for (int x = 0; x < width_; x += 2) {
       const Yuv& c = colours[static_cast<std::size_t>(x * 8 / width_)];
       const std::uint8_t pair[4] = {c.u, c.y, c.v, c.y};
-      std::memcpy(out_ + static_cast<std::size_t>(x) * 2, pair, 4);
+      std::memcpy(first + static_cast<std::size_t>(x) * 2, pair, 4);
     }
-    const std::size_t row = static_cast<std::size_t>(width_) * 2;
-    for (int y = 1; y < height_; ++y) std::memcpy(out_ + y * row, out_, row);
+    for (int y = firstRow_ + 1; y < endRow_; ++y) std::memcpy(out_ + y * row, first, row);
   }
 
   // The text on a dark strip at the top left, glyphs `scale` pixels a dot.
@@ -159,8 +168,39 @@ class Canvas {
  private:
   std::uint8_t* out_;
   int width_;
-  int height_;
+  int firstRow_;
+  int endRow_;
 };
+
+int textScale(int height) { return std::max(1, height / 144); }
+
+// The rows of the text line's strip (see Canvas::textLine).
+int textRows(int height) { return 9 * textScale(height); }
+
+struct Square {
+  int x, y, width, height;
+};
+
+Square squareOf(int width, int height, const PictureScene& scene) {
+  const int squareWidth = std::max(8, width / 6) & ~1;
+  const int squareHeight = std::max(8, height / 5);
+  const std::int64_t ms =
+      scene.wallMs + scene.input * kInputPhaseMs + scene.board * kBoardPhaseMs;
+  const int x = bounce(ms, kAcrossMs, width - squareWidth) & ~1;
+  const int y = bounce(ms + kDownPhaseMs, kDownMs, height - squareHeight);
+  return {x, y, squareWidth, squareHeight};
+}
+
+bool sameAdjustments(const PictureAdjustments& a, const PictureAdjustments& b) {
+  return a.brightness == b.brightness && a.contrast == b.contrast && a.hue == b.hue &&
+         a.saturationU == b.saturationU && a.saturationV == b.saturationV;
+}
+
+// Whether the text lines of two scenes with the same signal read the same.
+bool sameText(const PictureScene& a, const PictureScene& b) {
+  if (a.board != b.board || a.input != b.input) return false;
+  return !a.signal || (a.hour == b.hour && a.minute == b.minute && a.second == b.second);
+}
 
 }  // namespace
 
@@ -175,9 +215,14 @@ std::optional<PictureSize> resolutionSize(int standard, int index) {
 }
 
 void renderPicture(std::uint8_t* out, int width, int height, const PictureScene& scene) {
+  renderPictureRows(out, width, height, scene, 0, height);
+}
+
+void renderPictureRows(std::uint8_t* out, int width, int height, const PictureScene& scene,
+                       int firstRow, int endRow) {
   if (!out || width < 2 || height < 1 || width % 2 != 0) return;
-  Canvas canvas(out, width, height);
-  const int scale = std::max(1, height / 144);
+  Canvas canvas(out, width, height, firstRow, endRow);
+  const int scale = textScale(height);
   char text[48];
   if (!scene.signal) {
     canvas.fill(0, 0, width, height, kNoSignal);
@@ -190,12 +235,11 @@ void renderPicture(std::uint8_t* out, int width, int height, const PictureScene&
   for (std::size_t i = 0; i < bars.size(); ++i) bars[i] = adjusted(kBars[i], scene.adjust);
   canvas.bars(bars);
 
-  const int squareWidth = std::max(8, width / 6) & ~1;
-  const int squareHeight = std::max(8, height / 5);
-  const std::int64_t ms =
-      scene.wallMs + scene.input * kInputPhaseMs + scene.board * kBoardPhaseMs;
-  const int x = bounce(ms, kAcrossMs, width - squareWidth) & ~1;
-  const int y = bounce(ms + kDownPhaseMs, kDownMs, height - squareHeight);
+  const Square square = squareOf(width, height, scene);
+  const int x = square.x;
+  const int y = square.y;
+  const int squareWidth = square.width;
+  const int squareHeight = square.height;
   const int border = std::max(2, squareWidth / 12) & ~1;
   canvas.fill(x, y, x + squareWidth, y + squareHeight, adjusted(kBlack, scene.adjust));
   canvas.fill(x + border, y + border / 2 + 1, x + squareWidth - border,
@@ -204,6 +248,42 @@ void renderPicture(std::uint8_t* out, int width, int height, const PictureScene&
   std::snprintf(text, sizeof text, "B%d IN%02d %02d:%02d:%02d", scene.board, scene.input,
                 scene.hour, scene.minute, scene.second);
   canvas.textLine(text, scale, adjusted(kWhite, scene.adjust), adjusted(kBlack, scene.adjust));
+}
+
+ChangedRows changedRows(int width, int height, const PictureScene& shown,
+                        const PictureScene& next) {
+  ChangedRows changed;
+  if (shown.signal != next.signal || (next.signal && !sameAdjustments(shown.adjust, next.adjust))) {
+    changed.all = true;
+    return changed;
+  }
+  std::array<RowBand, 3> bands{};
+  int count = 0;
+  if (!sameText(shown, next)) bands[count++] = {0, textRows(height)};
+  if (next.signal) {
+    const Square was = squareOf(width, height, shown);
+    const Square now = squareOf(width, height, next);
+    if (was.x != now.x || was.y != now.y) {
+      bands[count++] = {was.y, was.y + was.height};
+      bands[count++] = {now.y, now.y + now.height};
+    }
+  }
+  // Clipped, sorted and merged where they overlap or touch.
+  for (int i = 0; i < count; ++i)
+    bands[i] = {std::max(0, bands[i].first), std::min(height, bands[i].end)};
+  std::sort(bands.begin(), bands.begin() + count,
+            [](const RowBand& a, const RowBand& b) { return a.first < b.first; });
+  for (int i = 0; i < count; ++i) {
+    const RowBand band = bands[static_cast<std::size_t>(i)];
+    if (band.first >= band.end) continue;
+    if (changed.count > 0 && band.first <= changed.bands[changed.count - 1].end) {
+      RowBand& last = changed.bands[static_cast<std::size_t>(changed.count - 1)];
+      last.end = std::max(last.end, band.end);
+    } else {
+      changed.bands[static_cast<std::size_t>(changed.count++)] = band;
+    }
+  }
+  return changed;
 }
 
 }  // namespace cat3disim

@@ -11,6 +11,7 @@
 // Threads: pure functions.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -49,5 +50,37 @@ struct PictureScene {
 // Draws the scene into `out`, which holds width * height * 2 bytes. The
 // width must be even; sizes below 2 x 1 draw nothing.
 void renderPicture(std::uint8_t* out, int width, int height, const PictureScene& scene);
+
+// Draws only the rows [firstRow, endRow) (clipped to the picture) of the
+// full picture of the scene; the other rows of `out` are left as they are.
+// Those rows come out byte for byte as renderPicture draws them.
+void renderPictureRows(std::uint8_t* out, int width, int height, const PictureScene& scene,
+                       int firstRow, int endRow);
+
+// Rows [first, end) of a picture.
+struct RowBand {
+  int first = 0;
+  int end = 0;
+};
+
+// Where the picture of one scene differs from that of another of the same
+// size: everywhere, or only in a few bands of rows (the text line, the rows
+// of the square where it was and where it is now).
+struct ChangedRows {
+  bool all = false;
+  // Without `all`: `count` bands, top to bottom, neither overlapping nor
+  // touching, inside the picture; none when the pictures are the same.
+  int count = 0;
+  std::array<RowBand, 3> bands{};
+};
+
+// The rows to draw to turn a buffer showing `shown` into one showing `next`,
+// both of width x height: all of them when the signal or (with a signal) the
+// adjustments differ; otherwise the rows of the text line if its text
+// differs and those of the old and the new square if it moved. Drawing those
+// rows with renderPictureRows leaves the buffer equal to renderPicture of
+// `next`.
+ChangedRows changedRows(int width, int height, const PictureScene& shown,
+                        const PictureScene& next);
 
 }  // namespace cat3disim

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -16,6 +18,7 @@
 
 #include "platform/cat3di/sim_files.h"
 #include "platform/cat3di/sim_pacing.h"
+#include "platform/cat3di/sim_picture.h"
 #include "tests/support/fixture.h"
 
 namespace {
@@ -222,6 +225,258 @@ TEST_F(Cat3diTest, ThePatternMovesBetweenPictures) {
   const std::size_t body = static_cast<std::size_t>(first.height / 8) * first.width * 2;
   EXPECT_FALSE(std::equal(first.bytes.begin() + static_cast<std::ptrdiff_t>(body), first.bytes.end(),
                           second.bytes.begin() + static_cast<std::ptrdiff_t>(body)));
+}
+
+// ---------------------------------------------------------------- redrawing only what changed
+
+using cat3disim::ChangedRows;
+using cat3disim::PictureScene;
+using cat3disim::RowBand;
+
+std::vector<std::uint8_t> fullPicture(int width, int height, const PictureScene& scene) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width) * height * 2, 0x5A);
+  cat3disim::renderPicture(bytes.data(), width, height, scene);
+  return bytes;
+}
+
+// The first row where two pictures of `width` differ, or -1.
+int firstDifferentRow(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b,
+                      int width) {
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  if (at.first == a.end()) return -1;
+  return static_cast<int>((at.first - a.begin()) / (static_cast<std::ptrdiff_t>(width) * 2));
+}
+
+TEST(Cat3diPicture, RowsDrawnAloneMatchThoseOfTheWholePicture) {
+  struct Row {
+    const char* label;
+    int width, height;
+    int firstRow, endRow;
+    bool signal;
+  };
+  const Row rows[] = {
+      {"a middle band of CIF", 352, 288, 100, 160, true},
+      {"the text line's rows", 352, 288, 0, 18, true},
+      {"one row", 720, 576, 301, 302, true},
+      {"the last row", 704, 480, 479, 480, true},
+      {"clipped at both ends", 176, 120, -5, 500, true},
+      {"empty band", 352, 288, 40, 40, true},
+      {"reversed band", 352, 288, 60, 40, true},
+      {"wholly below the picture", 160, 144, 144, 200, true},
+      {"without a signal", 352, 288, 10, 70, false},
+      {"tiny picture", 2, 1, 0, 1, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    PictureScene scene;
+    scene.board = 1;
+    scene.input = 3;
+    scene.signal = row.signal;
+    scene.wallMs = 1'700'000'123'456;
+    scene.hour = 12;
+    scene.minute = 34;
+    scene.second = 56;
+    const std::vector<std::uint8_t> whole = fullPicture(row.width, row.height, scene);
+    constexpr std::uint8_t kUntouched = 0xA7;
+    std::vector<std::uint8_t> band(whole.size(), kUntouched);
+    cat3disim::renderPictureRows(band.data(), row.width, row.height, scene, row.firstRow, row.endRow);
+    const std::size_t rowBytes = static_cast<std::size_t>(row.width) * 2;
+    for (int y = 0; y < row.height; ++y) {
+      const auto begin = band.begin() + static_cast<std::ptrdiff_t>(y * rowBytes);
+      const auto end = begin + static_cast<std::ptrdiff_t>(rowBytes);
+      if (y >= row.firstRow && y < row.endRow)
+        EXPECT_TRUE(std::equal(begin, end, whole.begin() + (begin - band.begin()))) << "row " << y;
+      else
+        EXPECT_TRUE(std::all_of(begin, end, [](std::uint8_t b) { return b == kUntouched; }))
+            << "row " << y << " outside the band was drawn";
+    }
+  }
+}
+
+// One picture of a sequence: its scene and whether it must be drawn whole.
+struct Step {
+  PictureScene scene;
+  bool whole = false;
+};
+
+// A scene of board 1, input 5 at the wall-clock time, with the time text of
+// that moment (in UTC, which is as good as any zone here).
+PictureScene sceneAt(std::int64_t wallMs, bool signal = true, int brightness = 128) {
+  PictureScene scene;
+  scene.board = 1;
+  scene.input = 5;
+  scene.signal = signal;
+  scene.wallMs = wallMs;
+  const std::int64_t seconds = ((wallMs / 1000) % 86400 + 86400) % 86400;
+  scene.hour = static_cast<int>(seconds / 3600);
+  scene.minute = static_cast<int>(seconds / 60 % 60);
+  scene.second = static_cast<int>(seconds % 60);
+  scene.adjust.brightness = brightness;
+  return scene;
+}
+
+// Pictures `stepMs` apart from `fromMs` on, all with a signal and neutral.
+std::vector<Step> every(std::int64_t fromMs, std::int64_t stepMs, int count) {
+  std::vector<Step> steps;
+  for (int i = 0; i < count; ++i) steps.push_back({sceneAt(fromMs + i * stepMs)});
+  return steps;
+}
+
+TEST(Cat3diPicture, RedrawingTheChangedRowsGivesTheWholePicture) {
+  // A wall-clock time 40 ms before a whole minute.
+  constexpr std::int64_t kT = 1'700'000'039'960;
+  struct Size {
+    const char* label;
+    int width, height;
+  };
+  const Size sizes[] = {
+      {"PAL CIF", 352, 288},   {"PAL frame", 720, 576},   {"NTSC frame", 720, 480},
+      {"NTSC quarter", 176, 120}, {"PAL quarter", 160, 144}, {"NTSC field", 704, 240},
+      {"16 x 16", 16, 16},     {"8 x 6", 8, 6},           {"2 x 1", 2, 1},
+      {"narrow and tall", 4, 200}, {"wide and flat", 200, 4},
+  };
+  struct Sequence {
+    const char* label;
+    std::vector<Step> steps;
+  };
+  PictureScene otherInput = sceneAt(kT + 80);
+  otherInput.input = 6;
+  PictureScene otherBoard = otherInput;
+  otherBoard.board = 2;
+  PictureScene hueTurned = sceneAt(kT + 160);
+  hueTurned.adjust.hue = 192;
+  const Sequence sequences[] = {
+      {"25 pictures a second across a minute", every(kT, 40, 30)},
+      {"a millisecond apart", every(kT, 1, 12)},
+      {"the same moment again", every(kT, 0, 3)},
+      {"big steps", every(kT, 700, 12)},
+      {"steps of whole path periods and a half", every(kT, 6000, 5)},
+      {"around the turns of the path", every(kT - 260, 130, 40)},
+      {"back in time", every(kT + 5000, -333, 16)},
+      {"signal lost and back",
+       {{sceneAt(kT)}, {sceneAt(kT + 40)}, {sceneAt(kT + 80, false), true},
+        {sceneAt(kT + 120, false)}, {sceneAt(kT + 1500, false)},
+        {sceneAt(kT + 1540), true}, {sceneAt(kT + 1580)}}},
+      {"adjustments changed",
+       {{sceneAt(kT)}, {sceneAt(kT + 40, true, 200), true}, {sceneAt(kT + 80, true, 200)},
+        {hueTurned, true}, {sceneAt(kT + 200), true}, {sceneAt(kT + 240)}}},
+      {"adjustments changed without a signal",
+       {{sceneAt(kT, false)}, {sceneAt(kT + 40, false, 30)}, {sceneAt(kT + 80, true, 30), true},
+        {sceneAt(kT + 120, true, 30)}}},
+      {"another input and board on the same buffer",
+       {{sceneAt(kT)}, {otherInput}, {otherBoard}, {sceneAt(kT + 120)}}},
+  };
+  for (const Size& size : sizes)
+    for (const Sequence& sequence : sequences) {
+      SCOPED_TRACE(std::string(size.label) + ", " + sequence.label);
+      // The buffer starts as garbage, drawn whole once.
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size.width) * size.height * 2, 0xC3);
+      cat3disim::renderPicture(buffer.data(), size.width, size.height, sequence.steps[0].scene);
+      for (std::size_t i = 1; i < sequence.steps.size(); ++i) {
+        SCOPED_TRACE("picture " + std::to_string(i));
+        const Step& step = sequence.steps[i];
+        const ChangedRows changed = cat3disim::changedRows(
+            size.width, size.height, sequence.steps[i - 1].scene, step.scene);
+        EXPECT_EQ(changed.all, step.whole);
+        if (changed.all) {
+          cat3disim::renderPicture(buffer.data(), size.width, size.height, step.scene);
+        } else {
+          ASSERT_GE(changed.count, 0);
+          ASSERT_LE(changed.count, 3);
+          int below = 0;  // the bands go down the picture, apart, inside it
+          for (int b = 0; b < changed.count; ++b) {
+            const RowBand& band = changed.bands[static_cast<std::size_t>(b)];
+            EXPECT_LE(b == 0 ? 0 : below + 1, band.first) << "band " << b;
+            EXPECT_LT(band.first, band.end) << "band " << b;
+            EXPECT_LE(band.end, size.height) << "band " << b;
+            below = band.end;
+            cat3disim::renderPictureRows(buffer.data(), size.width, size.height, step.scene,
+                                         band.first, band.end);
+          }
+        }
+        const std::vector<std::uint8_t> whole = fullPicture(size.width, size.height, step.scene);
+        ASSERT_EQ(firstDifferentRow(buffer, whole, size.width), -1);
+      }
+    }
+}
+
+TEST(Cat3diPicture, OnlyTheTextAndTheSquareRowsAreRedrawn) {
+  // CIF: text rows [0, 18), a square 57 rows high. From 40 ms before a
+  // whole second to 40 ms after it, the square and the seconds both change.
+  constexpr int kWidth = 352, kHeight = 288, kTextRows = 18, kSquareRows = 57;
+  const PictureScene before = sceneAt(1'700'000'039'960);
+  const PictureScene after = sceneAt(1'700'000'040'000);
+  const ChangedRows changed = cat3disim::changedRows(kWidth, kHeight, before, after);
+  ASSERT_FALSE(changed.all);
+  ASSERT_GT(changed.count, 0);
+  EXPECT_EQ(changed.bands[0].first, 0) << "the text line";
+  EXPECT_GE(changed.bands[0].end, kTextRows);
+  int drawn = 0;
+  for (int b = 0; b < changed.count; ++b)
+    drawn += changed.bands[static_cast<std::size_t>(b)].end - changed.bands[static_cast<std::size_t>(b)].first;
+  EXPECT_LE(drawn, kTextRows + 2 * kSquareRows);
+  // The same second, the square where it was: nothing to draw.
+  const ChangedRows same = cat3disim::changedRows(kWidth, kHeight, after, after);
+  EXPECT_FALSE(same.all);
+  EXPECT_EQ(same.count, 0);
+}
+
+// The pictures handed out, drawn a few rows at a time, are each equal to a
+// whole picture of the input at some moment of its fetch.
+TEST_F(Cat3diTest, EveryPictureEqualsAWholePictureOfItsMoment) {
+  using SystemClock = std::chrono::system_clock;
+  const auto nowMs = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               SystemClock::now().time_since_epoch())
+        .count();
+  };
+  // Whether the picture is that of the input at some millisecond in
+  // [fromMs, toMs] with the signal and the brightness.
+  const auto drawnBetween = [](const Picture& p, std::int64_t fromMs, std::int64_t toMs,
+                               bool signal, int brightness) {
+    for (std::int64_t ms = fromMs; ms <= toMs; ++ms) {
+      PictureScene scene;
+      scene.input = 0;
+      scene.signal = signal;
+      scene.wallMs = ms;
+      scene.adjust.brightness = brightness;
+      const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+      std::tm local{};
+      if (!localtime_r(&seconds, &local)) return false;
+      scene.hour = local.tm_hour;
+      scene.minute = local.tm_min;
+      scene.second = local.tm_sec;
+      if (fullPicture(p.width, p.height, scene) == p.bytes) return true;
+    }
+    return false;
+  };
+  struct Row {
+    const char* label;
+    int resolution;
+    bool signal;
+    int brightness;
+  };
+  const Row rows[] = {
+      {"quarter pictures", 12, true, 128},     {"CIF", 8, true, 128},
+      {"signal lost", 8, false, 128},          {"signal back", 8, true, 128},
+      {"brightness up", 8, true, 200},         {"size changed", 11, true, 200},
+  };
+  startCapture(0, rows[0].resolution);
+  std::array<int, 32> flags;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    ASSERT_EQ(CAT3DI_CaptureVideoTransferON(0, 0, row.resolution, 0), kOk);
+    writeBoardFile(0, "signal0", row.signal ? "1\n" : "0\n");
+    ASSERT_EQ(CAT3DI_CAMERA_SIGNAL(0, flags.data()), kOk);  // read at once
+    ASSERT_EQ(CAT3DI_BRIGHTNESSControl(0, 0, row.brightness), kOk);
+    for (int i = 0; i < 6; ++i) {
+      const std::int64_t fromMs = nowMs();
+      const Picture p = grab(0, 0);
+      const std::int64_t toMs = nowMs();
+      ASSERT_FALSE(p.bytes.empty());
+      EXPECT_TRUE(drawnBetween(p, fromMs, toMs, row.signal, row.brightness)) << "picture " << i;
+    }
+  }
 }
 
 // ---------------------------------------------------------------- pacing
