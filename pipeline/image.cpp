@@ -83,13 +83,12 @@ int fullBlockColumns(int width, int dx, int columns) {
   return std::min(columns, (width - kBlock) / dx + 1);
 }
 
-// |current - reference| >> noise for the luma of 8 UYVY pixels (16 bytes
-// from a and b), in the 16-bit lanes. The difference is taken on all bytes;
-// luma is the upper byte of each lane, so one shift by 8 + noise both drops
-// the chroma difference and applies the noise filter.
-inline __m128i lumaDifference(const std::uint8_t* a, const std::uint8_t* b, __m128i shift) {
-  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-  const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+// |current - reference| >> noise for the luma of 8 UYVY pixels (x from the
+// current frame, y the reference with its luma in the same upper bytes), in
+// the 16-bit lanes. The difference is taken on all bytes; luma is the upper
+// byte of each lane, so one shift by 8 + noise both drops the lower byte's
+// difference and applies the noise filter.
+inline __m128i lumaDifference(__m128i x, __m128i y, __m128i shift) {
   return _mm_srl_epi16(_mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x)), shift);
 }
 
@@ -102,29 +101,79 @@ inline int laneSum(__m128i v) {
 }
 
 // Adds to sums[c] for the cells c < columns the sum of |current - reference|
-// >> noiseFilter over the luma of pixel rows y0..y1-1 (at most 8) of the
-// cell's block. Frames are UYVY with rowBytes per row, cells dx pixels apart;
-// the blocks of all these cells must lie wholly inside the picture
-// (fullBlockColumns). noiseFilter is 0..7.
+// >> noiseFilter over the luma of `rows` pixel rows (at most 8) of the cell's
+// block. current is the UYVY frame at the first of these rows, rowBytes per
+// row, cells dx pixels apart; the blocks of all these cells must lie wholly
+// inside the picture (fullBlockColumns). reference is either a UYVY frame
+// laid out as current (compact false) or the compact reference at the block
+// row of the first row: 8 luma bytes per cell, referenceRowBytes per block
+// row. noiseFilter is 0..7.
 //
 // One pixel row at a time across the grid row, so that the frames are read
 // front to back, into one register of eight lanes per cell: a lane gathers at
 // most 8 x 255, inside 16 bits.
+template <bool compact>
 void sumLumaBlocks(const std::uint8_t* current, const std::uint8_t* reference,
-                   std::size_t rowBytes, int dx, int y0, int y1, int columns, int noiseFilter,
-                   int* sums) {
+                   std::size_t rowBytes, std::size_t referenceRowBytes, int dx, int rows,
+                   int columns, int noiseFilter, int* sums) {
   const __m128i shift = _mm_cvtsi32_si128(8 + noiseFilter);
+  const __m128i zero = _mm_setzero_si128();
   const std::size_t pitch = static_cast<std::size_t>(dx) * 2;
   __m128i totals[dvrGRID_COLUMNS];
   for (int c = 0; c < columns; ++c) totals[c] = _mm_setzero_si128();
-  const std::uint8_t* a = current + static_cast<std::size_t>(y0) * rowBytes;
-  const std::uint8_t* b = reference + static_cast<std::size_t>(y0) * rowBytes;
-  for (int y = y0; y < y1; ++y, a += rowBytes, b += rowBytes) {
+  const std::uint8_t* a = current;
+  const std::uint8_t* b = reference;
+  for (int y = 0; y < rows; ++y, a += rowBytes, b += referenceRowBytes) {
     std::size_t x = 0;
-    for (int c = 0; c < columns; ++c, x += pitch)
-      totals[c] = _mm_add_epi16(totals[c], lumaDifference(a + x, b + x, shift));
+    int c = 0;
+    if constexpr (compact) {
+      // Two cells at a time: their 16 reference bytes in one load, each half
+      // into the upper bytes of the lanes, where UYVY has its luma.
+      for (; c + 1 < columns; c += 2, x += 2 * pitch) {
+        const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + c * kBlock));
+        const __m128i now0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+        const __m128i now1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x + pitch));
+        totals[c] = _mm_add_epi16(totals[c],
+                                  lumaDifference(now0, _mm_unpacklo_epi8(zero, luma), shift));
+        totals[c + 1] = _mm_add_epi16(
+            totals[c + 1], lumaDifference(now1, _mm_unpackhi_epi8(zero, luma), shift));
+      }
+    }
+    for (; c < columns; ++c, x += pitch) {
+      const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+      __m128i before;
+      if constexpr (compact) {
+        const __m128i luma = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + c * kBlock));
+        before = _mm_unpacklo_epi8(zero, luma);
+      } else {
+        before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+      }
+      totals[c] = _mm_add_epi16(totals[c], lumaDifference(now, before, shift));
+    }
   }
   for (int c = 0; c < columns; ++c) sums[c] += laneSum(totals[c]);
+}
+
+// Copies the luma of the first 8 pixels of every one of `columns` UYVY blocks
+// of a pixel row (cells dx pixels apart, wholly inside the picture) to
+// 8 bytes per cell at destination.
+void gatherLumaRow(const std::uint8_t* row, int dx, int columns, std::uint8_t* destination) {
+  const std::size_t pitch = static_cast<std::size_t>(dx) * 2;
+  std::size_t x = 0;
+  int c = 0;
+  // Two cells at a time into one store of their 16 bytes, side by side.
+  for (; c + 1 < columns; c += 2, x += 2 * pitch) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x + pitch));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + c * kBlock),
+                     _mm_packus_epi16(_mm_srli_epi16(first, 8), _mm_srli_epi16(second, 8)));
+  }
+  for (; c < columns; ++c, x += pitch) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    const __m128i luma = _mm_srli_epi16(pixels, 8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + c * kBlock),
+                     _mm_packus_epi16(luma, luma));
+  }
 }
 #endif
 
@@ -137,6 +186,31 @@ dvrImage::dvrImage(int width, int height, int format, int ringCount)
       format_(format),
       bpp_(dvrBytesPerPixel(format)),
       ringCount_(std::min(ringCount > 1 ? ringCount : 2, kMaxRing)) {
+  // The sampled byte: Y of UYVY, R of RGB24 and BGR24.
+  switch (format_) {
+    case dvrFORMAT_UYVY:
+      sampleOffset_ = 1, sampleStep_ = 2;
+      break;
+    case dvrFORMAT_RGB24:
+      sampleOffset_ = 0, sampleStep_ = 3;
+      break;
+    case dvrFORMAT_BGR24:
+      sampleOffset_ = 2, sampleStep_ = 3;
+      break;
+    default:
+      break;  // no detection
+  }
+  // Cells of ceil(size / grid) pixels, one pixel on pictures within the grid.
+  cellWidth_ = width_ <= dvrGRID_COLUMNS ? 1 : (width_ + dvrGRID_COLUMNS - 1) / dvrGRID_COLUMNS;
+  cellHeight_ = height_ <= dvrGRID_ROWS ? 1 : (height_ + dvrGRID_ROWS - 1) / dvrGRID_ROWS;
+  usedColumns_ = std::min(dvrGRID_COLUMNS, width_ / cellWidth_);
+  usedRows_ = std::min(dvrGRID_ROWS, height_ / cellHeight_);
+  // Blocks overlap on cells under 8 pixels, so on small pictures their bytes
+  // together can outgrow a frame: those keep a whole frame as reference.
+  const std::size_t compactBytes =
+      static_cast<std::size_t>(usedColumns_) * usedRows_ * kBlock * kBlock;
+  compactReference_ = sampleStep_ != 0 && compactBytes > 0 && compactBytes <= frameBytes();
+
   motion_ = allocate("motionbuf[i]", dvrGRID_CELLS);
   previousMotion_ = allocate("motionbuf[i]", dvrGRID_CELLS);
   mask_ = allocate("mask", dvrGRID_CELLS);
@@ -242,57 +316,44 @@ int dvrImage::maskCell(int column, int row) const {
 }
 
 int dvrImage::detectMotion(int mode, int sensA, int sensB, int noiseFilter, int tolerance) {
-  // The sampled byte: Y of UYVY, R of RGB24 and BGR24.
-  int offset, step;
-  switch (format_) {
-    case dvrFORMAT_UYVY:
-      offset = 1, step = 2;
-      break;
-    case dvrFORMAT_RGB24:
-      offset = 0, step = 3;
-      break;
-    case dvrFORMAT_BGR24:
-      offset = 2, step = 3;
-      break;
-    default:
-      return 0;
-  }
+  if (sampleStep_ == 0) return 0;  // a format without detection
   // A refused run leaves the motion values of the run before untouched.
   if (mode != 2 || noiseFilter > 7) return 0;
   const std::uint8_t* current = ring_[0];
-  const std::uint8_t* reference = reference_;
-  if (!current || !reference) return 0;  // no picture
+  if (!current || !reference_) return 0;  // no picture
 
   std::memcpy(previousMotion_, motion_, dvrGRID_CELLS);
   std::memset(motion_, 0, dvrGRID_CELLS);
   sensA = std::max(sensA, 1);
   sensB = std::max(sensB, 1);
   noiseFilter = std::max(noiseFilter, 0);  // a negative shift would be undefined
+  gridColumns_ = usedColumns_;
+  gridRows_ = usedRows_;
 
-  const int dx = width_ <= dvrGRID_COLUMNS ? 1 : (width_ + dvrGRID_COLUMNS - 1) / dvrGRID_COLUMNS;
-  const int dy = height_ <= dvrGRID_ROWS ? 1 : (height_ + dvrGRID_ROWS - 1) / dvrGRID_ROWS;
-  gridColumns_ = std::min(dvrGRID_COLUMNS, width_ / dx);
-  gridRows_ = std::min(dvrGRID_ROWS, height_ / dy);
-
-  const int total = step == 2
-                        ? scanCells<2>(current, reference, offset, dx, dy, noiseFilter, sensA)
-                        : scanCells<3>(current, reference, offset, dx, dy, noiseFilter, sensA);
+  int total;
+  if (sampleStep_ == 2)
+    total = compactReference_ ? scanCells<2, true>(current, noiseFilter, sensA)
+                              : scanCells<2, false>(current, noiseFilter, sensA);
+  else
+    total = compactReference_ ? scanCells<3, true>(current, noiseFilter, sensA)
+                              : scanCells<3, false>(current, noiseFilter, sensA);
   const int motion = total / sensB;
   return motion > tolerance ? motion : 0;
 }
 
-template <int step>
-int dvrImage::scanCells(const std::uint8_t* frame, const std::uint8_t* referenceFrame, int offset,
-                        int dx, int dy, int noiseFilter, int sensA) {
+template <int step, bool compact>
+int dvrImage::scanCells(const std::uint8_t* frame, int noiseFilter, int sensA) {
+  const int dx = cellWidth_, dy = cellHeight_;
   const std::size_t rowBytes = static_cast<std::size_t>(width_) * step;
-  const std::uint8_t* current = frame + offset;
-  const std::uint8_t* reference = referenceFrame + offset;
+  const std::size_t referenceRowBytes =
+      compact ? static_cast<std::size_t>(usedColumns_) * kBlock : rowBytes;
+  const std::uint8_t* current = frame + sampleOffset_;
   // Cells [0, vectorColumns) of every grid row are summed by the vector path
   // (the luma of UYVY, blocks wholly inside the picture), the rest byte by byte.
   int vectorColumns = 0;
 #if defined(__SSE2__)
   if constexpr (step == 2) {
-    if (offset == 1 && !plainMotionScan_)
+    if (sampleOffset_ == 1 && !plainMotionScan_)
       vectorColumns = fullBlockColumns(width_, dx, gridColumns_);
   }
 #endif
@@ -305,28 +366,37 @@ int dvrImage::scanCells(const std::uint8_t* frame, const std::uint8_t* reference
     // cut at its edge, which keeps the reads inside the frame and stops a
     // block from wrapping into the next row.
     const int y1 = std::min(y0 + kBlock, height_);
+    // The reference at pixel row y0: the first block row of grid row r when
+    // compact, else row y0 of the frame (at the sampled byte, like current).
+    const std::uint8_t* reference =
+        compact ? reference_ + static_cast<std::size_t>(r) * kBlock * referenceRowBytes
+                : reference_ + sampleOffset_ + static_cast<std::size_t>(y0) * rowBytes;
     int sums[dvrGRID_COLUMNS] = {};
 #if defined(__SSE2__)
     if (vectorColumns > 0)
-      sumLumaBlocks(frame, referenceFrame, rowBytes, dx, y0, y1, vectorColumns, noiseFilter, sums);
+      sumLumaBlocks<compact>(frame + static_cast<std::size_t>(y0) * rowBytes,
+                             compact ? reference : reference - sampleOffset_, rowBytes,
+                             referenceRowBytes, dx, y1 - y0, vectorColumns, noiseFilter, sums);
 #endif
     // One pixel row at a time across the rest of the grid row, so that the
     // frames are read front to back.
     if (vectorColumns < gridColumns_) {
       for (int y = y0; y < y1; ++y) {
         const std::uint8_t* a = current + y * rowBytes;
-        const std::uint8_t* b = reference + y * rowBytes;
+        const std::uint8_t* b = reference + (y - y0) * referenceRowBytes;
         for (int c = vectorColumns; c < gridColumns_; ++c) {
           const int x0 = c * dx;
           const int n = std::min(x0 + kBlock, width_) - x0;
           const std::uint8_t* pa = a + static_cast<std::size_t>(x0) * step;
-          const std::uint8_t* pb = b + static_cast<std::size_t>(x0) * step;
+          const std::uint8_t* pb = compact ? b + c * kBlock : b + static_cast<std::size_t>(x0) * step;
+          constexpr int referenceStep = compact ? 1 : step;
           int sum = 0;
           if (n == kBlock) {
             for (int i = 0; i < kBlock; ++i)
-              sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
+              sum += std::abs(pa[i * step] - pb[i * referenceStep]) >> noiseFilter;
           } else {
-            for (int i = 0; i < n; ++i) sum += std::abs(pa[i * step] - pb[i * step]) >> noiseFilter;
+            for (int i = 0; i < n; ++i)
+              sum += std::abs(pa[i * step] - pb[i * referenceStep]) >> noiseFilter;
           }
           sums[c] += sum;
         }
@@ -344,8 +414,51 @@ int dvrImage::scanCells(const std::uint8_t* frame, const std::uint8_t* reference
   return total;
 }
 
+template <int step>
+void dvrImage::gatherReference(const std::uint8_t* frame) {
+  const int dx = cellWidth_, dy = cellHeight_;
+  const std::size_t rowBytes = static_cast<std::size_t>(width_) * step;
+  const std::size_t referenceRowBytes = static_cast<std::size_t>(usedColumns_) * kBlock;
+  // Cells [0, vectorColumns) by the vector path, as in the scan.
+  int vectorColumns = 0;
+#if defined(__SSE2__)
+  if constexpr (step == 2) {
+    if (sampleOffset_ == 1 && !plainMotionScan_)
+      vectorColumns = fullBlockColumns(width_, dx, usedColumns_);
+  }
+#endif
+  for (int r = 0; r < usedRows_; ++r) {
+    const int y0 = r * dy;
+    const int y1 = std::min(y0 + kBlock, height_);
+    for (int y = y0; y < y1; ++y) {
+      const std::uint8_t* row = frame + static_cast<std::size_t>(y) * rowBytes;
+      std::uint8_t* out =
+          reference_ + (static_cast<std::size_t>(r) * kBlock + (y - y0)) * referenceRowBytes;
+#if defined(__SSE2__)
+      if (vectorColumns > 0) gatherLumaRow(row, dx, vectorColumns, out);
+#endif
+      const std::uint8_t* sampled = row + sampleOffset_;
+      for (int c = vectorColumns; c < usedColumns_; ++c) {
+        const int x0 = c * dx;
+        const int n = std::min(x0 + kBlock, width_) - x0;
+        const std::uint8_t* p = sampled + static_cast<std::size_t>(x0) * step;
+        std::uint8_t* d = out + c * kBlock;
+        for (int i = 0; i < n; ++i) d[i] = p[i * step];
+      }
+    }
+  }
+}
+
 void dvrImage::updateReference() {
-  if (ring_[0] && reference_) std::memcpy(reference_, ring_[0], frameBytes());
+  if (!ring_[0] || !reference_) return;  // no picture
+  if (!compactReference_) {
+    std::memcpy(reference_, ring_[0], frameBytes());
+    return;
+  }
+  if (sampleStep_ == 2)
+    gatherReference<2>(ring_[0]);
+  else
+    gatherReference<3>(ring_[0]);
 }
 
 void dvrImage::packMotionBits() {

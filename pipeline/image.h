@@ -125,11 +125,15 @@ class dvrImage : public dvrNotifier {
   void clearFrame();
 
  private:
-  // Fills the motion values of the cells in use from the sampled bytes (byte
-  // `offset` of every step-byte pixel of the given frames); returns their total.
+  // Fills the motion values of the cells in use from the sampled bytes of the
+  // frame (byte sampleOffset_ of every step-byte pixel) against the reference
+  // (compact or a whole frame, as compactReference_ says); returns their total.
+  template <int step, bool compact>
+  int scanCells(const std::uint8_t* frame, int noiseFilter, int sensA);
+  // Copies the sampled bytes of every block of the current frame into the
+  // compact reference.
   template <int step>
-  int scanCells(const std::uint8_t* frame, const std::uint8_t* referenceFrame, int offset, int dx,
-                int dy, int noiseFilter, int sensA);
+  void gatherReference(const std::uint8_t* frame);
 
   int width_, height_, format_, bpp_;
   int gridColumns_ = dvrGRID_COLUMNS;
@@ -145,6 +149,20 @@ class dvrImage : public dvrNotifier {
   std::uint8_t motionBits_[dvrMOTION_BITMASK_BYTES] = {};
   std::uint8_t* mask_ = nullptr;
   std::uint8_t* ring_[16] = {};
+  // What detection samples, fixed by the picture size and format from the
+  // constructor on: the sampled byte (sampleOffset_ of every pixel of
+  // sampleStep_ bytes; step 0 for a format without detection), the cell size
+  // in pixels and the grid in use (what gridColumns_ and gridRows_ become on
+  // the first detection run).
+  int sampleOffset_ = 0, sampleStep_ = 0;
+  int cellWidth_ = 1, cellHeight_ = 1;
+  int usedColumns_ = 0, usedRows_ = 0;
+  // The reference buffer (frame size) holds either the whole frame or, when
+  // they fit in it, only the sampled bytes of every block: for grid row r and
+  // block row yy (0..7), row r * 8 + yy of usedColumns_ * 8 bytes holds the 8
+  // bytes of cell c at c * 8, the slots past a block cut at the picture edge
+  // unused. The scan then reads a fraction of a frame instead of a whole one.
+  bool compactReference_ = false;
   std::uint8_t* reference_ = nullptr;
   std::uint8_t* convert_[2][2] = {};  // [pair][0 first, 1 scratch]
   std::uint8_t* compressed_ = nullptr;

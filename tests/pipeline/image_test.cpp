@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -341,6 +342,103 @@ TEST(MotionDetection, AgreesWithTheDefinitionOnRandomAndOppositePictures) {
       }
       EXPECT_TRUE(middle);
       EXPECT_TRUE(top);
+    }
+}
+
+// Frames shown one after another, the reference taken from some of them and
+// not from others: every run agrees with the definition applied to a copy of
+// the last frame taken (all zero before the first). Pictures whose blocks lie
+// apart, pictures with cut blocks and pictures whose blocks overlap, by the
+// vector path and the per-byte loops.
+TEST(MotionDetection, RunsAfterReferenceUpdatesAgreeWithTheDefinition) {
+  struct Picture {
+    const char* label;
+    int width, height;
+  };
+  const Picture pictures[] = {
+      {"352x288: cells of 8 x 8 side by side", 352, 288},
+      {"704x576: cells of 16 x 16, a quarter of the picture sampled", 704, 576},
+      {"720x480: cells of 17 x 14, 42 x 34 in use", 720, 480},
+      {"264x216: cells of 6 x 6, the blocks of the last column and row cut", 264, 216},
+      {"176x144: cells of 4 x 4, the blocks overlapping", 176, 144},
+      {"45x37: cells of 2 x 2, the last columns and rows cut", 45, 37},
+      {"7x5: narrower than one block", 7, 5},
+  };
+  // Frames: 0 random, 1 a small change of 0, 2 frame 1 with every byte
+  // detection does not sample changed, 3 every byte of frame 1 turned over.
+  struct Step {
+    const char* what;
+    int frame;
+    bool detect, update;  // detection first, then the reference taken
+  };
+  struct Sequence {
+    const char* label;
+    std::vector<Step> steps;
+  };
+  const Sequence sequences[] = {
+      {"detection from the first frame on",
+       {{"the first frame against the all-zero reference", 0, true, true},
+        {"a small change", 1, true, false},
+        {"no reference taken: still against the first frame", 2, true, true},
+        {"every byte turned over", 3, true, true},
+        {"the same frame again", 3, true, true}}},
+      {"the reference taken before any detection",
+       {{"the first frame, no detection", 0, false, true},
+        {"taken again", 0, false, true},
+        {"a small change", 1, true, true},
+        {"only bytes that are not sampled changed", 2, true, false},
+        {"back to the first frame", 0, true, true}}},
+  };
+  const int formats[] = {dvrFORMAT_UYVY, dvrFORMAT_RGB24, dvrFORMAT_BGR24};
+  unsigned seed = 100;
+  for (const Picture& picture : pictures)
+    for (int format : formats) {
+      SCOPED_TRACE(testing::Message() << picture.label << ", format " << format);
+      const std::size_t bytes =
+          static_cast<std::size_t>(picture.width) * picture.height * dvrBytesPerPixel(format);
+      const int bpp = dvrBytesPerPixel(format), sampled = sampledByte(format);
+      std::vector<std::vector<std::uint8_t>> frames(4);
+      std::tie(frames[0], frames[1]) = randomPictures(bytes, seed++);
+      frames[2] = frames[1];
+      frames[3] = frames[1];
+      for (std::size_t i = 0; i < bytes; ++i) {
+        if (static_cast<int>(i % bpp) != sampled) frames[2][i] = static_cast<std::uint8_t>(~frames[2][i]);
+        frames[3][i] = static_cast<std::uint8_t>(~frames[3][i]);
+      }
+      const std::vector<std::uint8_t> noMask(dvrGRID_CELLS, 0);
+      for (const Sequence& sequence : sequences)
+        for (bool plain : {false, true}) {
+          SCOPED_TRACE(testing::Message() << sequence.label << ", "
+                                          << (plain ? "per-byte loops" : "default scan"));
+          dvrImage image(picture.width, picture.height, format);
+          image.setPlainMotionScan(plain);
+          std::vector<std::uint8_t> reference(bytes, 0);
+          for (const Step& step : sequence.steps) {
+            SCOPED_TRACE(step.what);
+            const std::vector<std::uint8_t>& frame = frames[step.frame];
+            std::memcpy(image.buffer(dvrBUF_CURRENT), frame.data(), bytes);
+            if (step.detect) {
+              for (int noise : {0, 4})
+                for (int sensA : {1, 37}) {
+                  SCOPED_TRACE(testing::Message() << "noise " << noise << ", sensA " << sensA);
+                  const Detection expected =
+                      detectByDefinition(frame, reference, picture.width, picture.height, format,
+                                         noMask, sensA, noise);
+                  ASSERT_EQ(image.detectMotion(2, sensA, 1, noise, -1), expected.total);
+                  ASSERT_EQ(image.gridColumns(), expected.columns);
+                  ASSERT_EQ(image.gridRows(), expected.rows);
+                  const std::uint8_t* motion = image.buffer(dvrBUF_MOTION);
+                  ASSERT_EQ(std::vector<int>(motion, motion + dvrGRID_CELLS), expected.cells);
+                }
+            }
+            if (step.update) {
+              image.updateReference();
+              reference = frame;
+            }
+            // Taking the reference leaves the current frame as it was.
+            ASSERT_EQ(std::memcmp(image.buffer(dvrBUF_CURRENT), frame.data(), bytes), 0);
+          }
+        }
     }
 }
 
