@@ -166,6 +166,14 @@ void* dvrMustAlloc(const char* caller, std::size_t n) {
   }
 }
 
+void* dvrMustAllocZeroed(const char* caller, std::size_t n) {
+  if (n == 0) return dvrMustAlloc(caller, n);  // logs, null
+  for (;;) {
+    if (void* p = std::calloc(n, 1)) return p;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 void dvrMustFree(const char*, void* block) { std::free(block); }
 
 bool dvrFileSize(const std::string& path, std::int64_t* size) {

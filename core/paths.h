@@ -58,6 +58,9 @@ std::string dvrIndexDatabasePath();
 // logs "[MUSTMALLOC] Trying to allocate 0 bytes! No way! [%s]" with the
 // caller's name and returns null.
 void* dvrMustAlloc(const char* caller, std::size_t n);
+// The same, with the block's bytes all zero. Large blocks come zeroed from the
+// system without being written, so pages never used take no memory.
+void* dvrMustAllocZeroed(const char* caller, std::size_t n);
 // Frees a block from dvrMustAlloc; null is fine. The name is only for symmetry.
 void dvrMustFree(const char* caller, void* block);
 

@@ -22,10 +22,10 @@ constexpr int kCellFloor = 3;           // smaller cell values count as no motio
 constexpr int kBitThreshold = 10;       // a cell above this sets its bit in the summary
 constexpr std::uint8_t kExpandedBit = 11;  // the value a set bit stands for when expanded
 
+// Zeroed, and left untouched: a conversion buffer that a recording-only
+// camera never uses takes no resident memory.
 std::uint8_t* allocate(const char* name, std::size_t bytes) {
-  auto* p = static_cast<std::uint8_t*>(dvrMustAlloc(name, bytes));
-  if (p) std::memset(p, 0, bytes);
-  return p;
+  return static_cast<std::uint8_t*>(dvrMustAllocZeroed(name, bytes));
 }
 
 void release(const char* name, std::uint8_t*& p) {

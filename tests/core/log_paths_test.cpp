@@ -2,6 +2,7 @@
 #include <wx/init.h>
 #include <wx/translation.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -272,6 +273,16 @@ TEST_F(Paths, MustAllocRefusesZeroBytesWithAnError) {
   dvrMustFree("frame", block);
   dvrMustFree("frame", nullptr);
   EXPECT_EQ(logLines().size(), 1u);
+
+  // The zeroed variant, for small blocks and for large ones the system maps.
+  for (std::size_t size : {std::size_t{24}, std::size_t{4} << 20}) {
+    auto* zeroed = static_cast<unsigned char*>(dvrMustAllocZeroed("convertbuf", size));
+    ASSERT_NE(zeroed, nullptr);
+    EXPECT_EQ(std::count(zeroed, zeroed + size, 0), static_cast<std::ptrdiff_t>(size)) << size;
+    dvrMustFree("convertbuf", zeroed);
+  }
+  EXPECT_EQ(dvrMustAllocZeroed("convertbuf", 0), nullptr);
+  EXPECT_EQ(logLines().size(), 2u) << "zero bytes refused with the same error";
 }
 
 TEST_F(Paths, FileSizeProbeOpensAndMeasures) {
