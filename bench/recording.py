@@ -24,7 +24,8 @@ the steady part of the run, from a quarter of it to its end, so that start-up
 is left out; the heartbeat's lateness at the 99th
 percentile and its maximum. The exit status is 0 when at least --min (0.95) of
 the configured frames were recorded. --search doubles N from 4, then bisects,
-for the largest N that records at least that share.
+for the largest N that records at least that share; board cameras stop at 128,
+all that the 16 simulated boards capture.
 
 TAVEL and BASELINE name the programs (default build/tavel and
 build/encoder-baseline of a Release build); TAVEL_WRAP is put before the
@@ -46,6 +47,8 @@ import urllib.request
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ALWAYS = "A" * 168  # a schedule that is on in every hour of the week
 PER_GROUP = 8
+# The simulated boards: 16 of them, each capturing eight inputs at full rate.
+BOARD_CAMERAS = 16 * PER_GROUP
 
 
 def settings_lines(n, rate, size, network, ports):
@@ -276,12 +279,23 @@ def main():
     for program in (tavel, args.baseline):
         if not os.access(program, os.X_OK):
             sys.exit(f"{program} is missing: cmake --build build --target tavel encoder-baseline")
+    limit = None if args.network else BOARD_CAMERAS
+    if not args.search and limit and args.n > limit:
+        sys.exit(f"at most {limit} board cameras: the simulated boards capture no more")
     print(f"{os.cpu_count()} cores; {args.seconds:g} s a run")
     if not args.search:
         return 0 if report(run(args.n, args, tavel), args) else 1
     good, n = 0, 4
-    while report(run(n, args, tavel), args):
+    while (not limit or n <= limit) and report(run(n, args, tavel), args):
         good, n = n, n * 2
+    if limit and n > limit and good < limit:
+        if report(run(limit, args, tavel), args):
+            good = limit
+        n = limit
+    if good == limit:
+        print(f"all {limit} cameras of the simulated boards record at least {args.min * 100:g}%: "
+              "the boards, not the recorder, set the limit")
+        return 0
     bad = n
     while bad - good > 1:
         middle = (good + bad) // 2
