@@ -35,6 +35,17 @@ check() {
   fi
 }
 
+# Sends a key to a visible window whose name matches the pattern. The name
+# search also finds windows of the same name that cannot take focus (under
+# load they can come first), so each is tried until one takes the key.
+press_in() {
+  local pattern=$1 key=$2 id
+  for id in $(xdotool search --onlyvisible --name "$pattern" 2>/dev/null); do
+    timeout 5 xdotool windowfocus --sync "$id" key "$key" 2>/dev/null && return 0
+  done
+  return 1
+}
+
 log_has() { grep -qF -- "$2" "$1/tavel.log" 2>/dev/null; }
 
 finish() {

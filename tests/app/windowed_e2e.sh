@@ -21,8 +21,7 @@ question_open() { xwininfo -root -tree | grep -qF '"Tavel DVR":'; }
 # A key sent before the dialog takes input is lost: press Escape until it is gone.
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
   question_open || break
-  question=$(xdotool search --name '^Tavel DVR$' 2>/dev/null | head -n 1)
-  [ -n "$question" ] && xdotool windowfocus --sync "$question" key Escape 2>/dev/null
+  press_in '^Tavel DVR$' Escape
   wait_for 2 bash -c "! xwininfo -root -tree | grep -qF '\"Tavel DVR\":'"
 done
 check "first-run question answered" wait_for 20 bash -c "! xwininfo -root -tree | grep -qF '\"Tavel DVR\":'"

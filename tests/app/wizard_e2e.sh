@@ -22,8 +22,7 @@ check "first-run question shown" wait_for 20 question_open
 list_open() { has_window "Select tasks to run"; }
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
   list_open && break
-  question=$(xdotool search --name '^Tavel DVR$' 2>/dev/null | head -n 1)
-  [ -n "$question" ] && xdotool windowfocus --sync "$question" key Return 2>/dev/null
+  press_in '^Tavel DVR$' Return
   wait_for 2 list_open
 done
 check "the task list follows" wait_for 20 list_open
