@@ -348,15 +348,9 @@ int dvrImage::scanCells(const std::uint8_t* frame, int noiseFilter, int sensA) {
   const std::size_t referenceRowBytes =
       compact ? static_cast<std::size_t>(usedColumns_) * kBlock : rowBytes;
   const std::uint8_t* current = frame + sampleOffset_;
-  // Cells [0, vectorColumns) of every grid row are summed by the vector path
-  // (the luma of UYVY, blocks wholly inside the picture), the rest byte by byte.
-  int vectorColumns = 0;
-#if defined(__SSE2__)
-  if constexpr (step == 2) {
-    if (sampleOffset_ == 1 && !plainMotionScan_)
-      vectorColumns = fullBlockColumns(width_, dx, gridColumns_);
-  }
-#endif
+  // Cells [0, vectorColumns) of every grid row are summed by the vector path,
+  // the rest byte by byte.
+  const int vectorColumns = vectorCells(gridColumns_);
   const CellDivider divideBySensA(sensA);
   int total = 0;
   for (int r = 0; r < gridRows_; ++r) {
@@ -414,19 +408,22 @@ int dvrImage::scanCells(const std::uint8_t* frame, int noiseFilter, int sensA) {
   return total;
 }
 
+int dvrImage::vectorCells(int columns) const {
+#if defined(__SSE2__)
+  if (sampleStep_ == 2 && sampleOffset_ == 1 && !plainMotionScan_)
+    return fullBlockColumns(width_, cellWidth_, columns);
+#endif
+  (void)columns;
+  return 0;
+}
+
 template <int step>
 void dvrImage::gatherReference(const std::uint8_t* frame) {
   const int dx = cellWidth_, dy = cellHeight_;
   const std::size_t rowBytes = static_cast<std::size_t>(width_) * step;
   const std::size_t referenceRowBytes = static_cast<std::size_t>(usedColumns_) * kBlock;
   // Cells [0, vectorColumns) by the vector path, as in the scan.
-  int vectorColumns = 0;
-#if defined(__SSE2__)
-  if constexpr (step == 2) {
-    if (sampleOffset_ == 1 && !plainMotionScan_)
-      vectorColumns = fullBlockColumns(width_, dx, usedColumns_);
-  }
-#endif
+  const int vectorColumns = vectorCells(usedColumns_);
   for (int r = 0; r < usedRows_; ++r) {
     const int y0 = r * dy;
     const int y1 = std::min(y0 + kBlock, height_);

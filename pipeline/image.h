@@ -134,6 +134,10 @@ class dvrImage : public dvrNotifier {
   // compact reference.
   template <int step>
   void gatherReference(const std::uint8_t* frame);
+  // How many of the first `columns` cells of a grid row the vector path takes:
+  // those of UYVY luma whose blocks lie wholly inside the picture; none
+  // without SSE2 or with the plain scan asked for.
+  int vectorCells(int columns) const;
 
   int width_, height_, format_, bpp_;
   int gridColumns_ = dvrGRID_COLUMNS;
